@@ -24,11 +24,11 @@ bool write_frame(const std::string& path, const CommandFrame& frame) {
 }
 }  // namespace
 
-bool write_command_file_waiting(const std::string& folder, const CommandFrame& frame) {
+bool write_command_file_waiting(const std::string& folder, const CommandFrame& frame, bool wait_for_previous) {
     struct stat st {};
     if (stat(folder.c_str(), &st) != 0) run_shell("mkdir " + folder);
     std::string path = command_file_path(folder, static_cast<char>(frame[1]));
-    while (access(path.c_str(), F_OK) == 0) sleep_ms(20);
+    while (wait_for_previous && access(path.c_str(), F_OK) == 0) sleep_ms(20);
     return write_frame(path, frame);
 }
 

@@ -21,7 +21,8 @@ std::string command_file_path(const std::string& folder, char letter);
 // The waiting writer (engine_cmd): creates the folder with the fixed "mkdir <folder>" line when it
 // is missing, waits (20 ms polls) while a file for the same letter exists, then writes the 7 bytes
 // in one write. Returns false when the file could not be written (the command is dropped).
-bool write_command_file_waiting(const std::string& folder, const CommandFrame& frame);
+// With wait_for_previous false a pending file of the same letter is replaced instead.
+bool write_command_file_waiting(const std::string& folder, const CommandFrame& frame, bool wait_for_previous = true);
 
 // The immediate writer (dot_feeder, host_link): opens "/tmp/command_intake/command-%c" "w" at once
 // and writes STX, letter, four zero bytes, ETX. A file that cannot be created drops the command.

@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     write_command_file_waiting(COMMAND_INTAKE, *frame);
-    if (letter == 'G') write_command_file_waiting("/command_intake", *frame);
+    // The copy of G in /command_intake is for an outside reader that may never take it: it is
+    // replaced rather than waited for, or every later G would hang here.
+    if (letter == 'G') write_command_file_waiting("/command_intake", *frame, false);
     return 0;
 }

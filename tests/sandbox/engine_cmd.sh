@@ -22,6 +22,9 @@ run G 123456
 check "G to the command intake" "02 47 12 34 56 00 03" "$(frame G)"
 check "G written again to /command_intake" "02 47 12 34 56 00 03" "$(hex /command_intake/command-G)"
 rm -f "$ci/command-G"
+timeout 5 /root/engine_cmd G 654321
+check "a second G replaces the untaken copy instead of hanging" "02 47 65 43 21 00 03" "$(hex /command_intake/command-G)"
+rm -f "$ci/command-G"
 
 run L 1
 check "L writes nothing" "" "$(ls "$ci")"
