@@ -1,0 +1,280 @@
+// Render state, fonts and text.
+#include "image_builder.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+cairo_surface_t* recording_surface = nullptr;
+cairo_t* recording_cairo_context = nullptr;
+PangoFontMap* global_pango_fontmap = nullptr;
+PangoContext* global_pango_context = nullptr;
+cairo_font_options_t* fontOpts = nullptr;
+PangoLayout* global_pango_layout = nullptr;
+PangoFontDescription* global_pango_font_description = nullptr;
+PangoAttrList* global_pango_text_attribute_list = nullptr;
+PangoAttribute* global_pango_text_attribute = nullptr;
+
+double pango_xscale = 1.0, pango_yscale = 1.0;
+PangoRectangle pangoRectangle_ink{0, 0, 0, 0}, pangoRectangle_logical{0, 0, 0, 0};
+uint8_t global_line_print_enabled_flag = 0;
+double boundingBox_y = 0;
+uint8_t global_rotated_text_flag = 0;
+double text_rotation_angle = 0;
+double rotate_barcode = 0;
+std::string currentFontFamily = "Liberation Mono";
+double currentCPI = 12.0;
+int currentLineSpacing = 4;
+int currentLeftMarginOffset = 0;
+
+// A scanner-driven interpreter defines its own yyin; this one serves the others.
+__attribute__((weak)) FILE* yyin = nullptr;
+int peekedChars = 0;
+int continueParsing = 1;
+
+namespace {
+constexpr double RADIANS_PER_DEGREE = 0.017453292519943295;
+constexpr double ZERO_STRETCH_SUBSTITUTE = 1.012345;
+
+// Pango sizes are ints in 1/1024 points; keep absurd sizes from host data inside that range.
+int pango_size_from_points(double points) {
+    double units = std::trunc(points * PANGO_SCALE);
+    if (!std::isfinite(units) || units < 1) return PANGO_SCALE;  // 1 point
+    return units > INT_MAX / 2 ? INT_MAX / 2 : static_cast<int>(units);
+}
+}  // namespace
+
+void init_rendering_system() {
+    init_cairo_recording_surface();
+    init_layout_context();
+    init_font_description();
+    init_text_attributes();
+}
+
+void release_rendering_system() {
+    release_layout_context();
+    release_font_description();
+}
+
+static void release_recording() {
+    if (recording_cairo_context) cairo_destroy(recording_cairo_context);
+    if (recording_surface) cairo_surface_destroy(recording_surface);
+    recording_cairo_context = nullptr;
+    recording_surface = nullptr;
+}
+
+void init_cairo_recording_surface() {
+    release_recording();
+    recording_surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
+    cairo_surface_set_fallback_resolution(recording_surface, PRINTHEAD_DPI, PRINTHEAD_DPI);
+    recording_cairo_context = cairo_create(recording_surface);
+    cairo_set_antialias(recording_cairo_context, CAIRO_ANTIALIAS_GRAY);
+    cairo_translate(recording_cairo_context, 0, 0);
+    cairo_scale(recording_cairo_context, 1, 1);
+    boundingBox_y = IMAGE_PADDING;
+    rotate_barcode = 0;
+}
+
+void update_layout_context() {
+    if (!global_pango_layout) return;
+    pango_layout_context_changed(global_pango_layout);
+    if (recording_cairo_context) pango_cairo_update_layout(recording_cairo_context, global_pango_layout);
+}
+
+void init_layout_context() {
+    release_layout_context();
+    global_pango_fontmap = pango_cairo_font_map_get_default();
+    pango_cairo_font_map_set_resolution(PANGO_CAIRO_FONT_MAP(global_pango_fontmap), PRINTHEAD_DPI);
+    global_pango_context = pango_font_map_create_context(global_pango_fontmap);
+    fontOpts = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(fontOpts, CAIRO_HINT_METRICS_DEFAULT);
+    cairo_font_options_set_hint_style(fontOpts, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_antialias(fontOpts, CAIRO_ANTIALIAS_NONE);
+    pango_cairo_context_set_font_options(global_pango_context, fontOpts);
+    global_pango_layout = pango_layout_new(global_pango_context);
+    update_layout_context();
+    pango_layout_set_width(global_pango_layout, -1);
+    update_layout_context();
+    pango_cairo_context_set_resolution(global_pango_context, PRINTHEAD_DPI);
+    pango_layout_context_changed(global_pango_layout);
+    if (recording_cairo_context) pango_cairo_update_context(recording_cairo_context, global_pango_context);
+    update_layout_context();
+}
+
+void release_layout_context() {
+    if (global_pango_layout) g_object_unref(global_pango_layout);
+    if (global_pango_context) g_object_unref(global_pango_context);
+    if (fontOpts) cairo_font_options_destroy(fontOpts);
+    global_pango_layout = nullptr;
+    global_pango_context = nullptr;
+    fontOpts = nullptr;
+}
+
+void init_font_description() {
+    release_font_description();
+    global_pango_font_description = pango_font_description_new();
+    gchar* family = g_strstrip(g_strdup(currentFontFamily.c_str()));
+    pango_font_description_set_family(global_pango_font_description, family);
+    g_free(family);
+    double cpi = currentCPI > 0 && std::isfinite(currentCPI) ? currentCPI : 12.0;
+    pango_font_description_set_size(global_pango_font_description, pango_size_from_points(MAGIC_CPI_NUMERATOR / cpi));
+    pango_font_description_set_weight(global_pango_font_description, static_cast<PangoWeight>(550));
+    update_font_description();
+}
+
+void create_new_font_descritption() {
+    release_font_description();
+    global_pango_font_description = pango_font_description_new();
+}
+
+void update_font_description() {
+    if (global_pango_layout && global_pango_font_description)
+        pango_layout_set_font_description(global_pango_layout, global_pango_font_description);
+}
+
+void release_font_description() {
+    if (global_pango_font_description) pango_font_description_free(global_pango_font_description);
+    global_pango_font_description = nullptr;
+}
+
+void set_font_description(const char* family, int point_size, int bold, double xscale, double yscale) {
+    pango_xscale = xscale;
+    pango_yscale = yscale;
+    if (!global_pango_font_description) global_pango_font_description = pango_font_description_new();
+    pango_font_description_set_family(global_pango_font_description, family ? family : "");
+    pango_font_description_set_size(global_pango_font_description, pango_size_from_points(point_size));
+    pango_font_description_set_weight(global_pango_font_description, bold == 1 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    update_font_description();
+    dbg("%s, %dpoint, %dbold\n", family ? family : "", point_size, bold);
+}
+
+void init_text_attributes() {
+    release_text_attributes();
+    global_pango_text_attribute_list = pango_attr_list_new();
+    if (global_pango_layout) pango_layout_set_attributes(global_pango_layout, global_pango_text_attribute_list);
+}
+
+void update_text_attributes() {
+    if (!global_pango_text_attribute_list) global_pango_text_attribute_list = pango_attr_list_new();
+    if (global_pango_text_attribute) {
+        pango_attr_list_insert(global_pango_text_attribute_list, global_pango_text_attribute);  // list owns it now
+        global_pango_text_attribute = nullptr;
+    }
+    if (global_pango_layout) pango_layout_set_attributes(global_pango_layout, global_pango_text_attribute_list);
+    update_layout_context();
+}
+
+void release_text_attributes() {
+    if (global_pango_text_attribute_list) pango_attr_list_unref(global_pango_text_attribute_list);
+    global_pango_text_attribute_list = nullptr;
+    if (global_pango_text_attribute) pango_attribute_destroy(global_pango_text_attribute);
+    global_pango_text_attribute = nullptr;
+}
+
+void enable_global_line_print() { global_line_print_enabled_flag = 1; }
+void disable_global_line_print() { global_line_print_enabled_flag = 0; }
+
+void discard_render_state() {
+    release_layout_context();
+    release_font_description();
+    release_text_attributes();
+    release_recording();
+}
+
+void new_render_state() {
+    init_cairo_recording_surface();
+    init_layout_context();
+    init_font_description();
+    init_text_attributes();
+}
+
+int get_font_height(PangoLayout* layout) {
+    if (!layout) return 0;
+    pango_layout_get_pixel_extents(layout, &pangoRectangle_ink, &pangoRectangle_logical);
+    return pangoRectangle_logical.height;
+}
+
+int getLineWidth(PangoLayout* layout) {
+    if (!layout) return 0;
+    pango_layout_get_pixel_extents(layout, &pangoRectangle_ink, &pangoRectangle_logical);
+    return pangoRectangle_logical.width;
+}
+
+// Pango wants valid UTF-8; invalid bytes are shown as replacement characters.
+static void set_layout_text(const char* text, int length) {
+    if (g_utf8_validate(text, length, nullptr)) {
+        pango_layout_set_text(global_pango_layout, text, length);
+        return;
+    }
+    gchar* valid = g_utf8_make_valid(text, length);
+    pango_layout_set_text(global_pango_layout, valid, -1);
+    g_free(valid);
+}
+
+TextSize text_get_layout_dimensions(const char* text, int length) {
+    TextSize size;
+    if (!global_pango_layout) return size;
+    if (!text) text = "";
+    int all = static_cast<int>(std::strlen(text));
+    if (length <= 0 || length > all) length = all;
+    set_layout_text(text, length);
+    int height = get_font_height(global_pango_layout);
+    size.width = pangoRectangle_logical.width * pango_xscale;
+    size.height = height * pango_yscale;
+    return size;
+}
+
+TextSize fill_pango_layout(int x, int y, const char* text) {
+    TextSize before;
+    if (!global_pango_layout || !recording_cairo_context) return before;
+    if (!text) text = "";
+    if (pango_xscale == 0) pango_xscale = ZERO_STRETCH_SUBSTITUTE;
+    if (pango_yscale == 0) pango_yscale = ZERO_STRETCH_SUBSTITUTE;
+    cairo_t* cr = recording_cairo_context;
+    cairo_save(cr);
+    double sx = x, sy = y;
+    if (global_line_print_enabled_flag) {
+        sx = double(x) + currentLeftMarginOffset;
+        sy = currentLineSpacing + boundingBox_y;
+    }
+    // The start point is the top-left corner of the text's logical box; stretch and rotation
+    // apply about it and to this text only.
+    cairo_translate(cr, sx, sy);
+    cairo_scale(cr, pango_xscale, pango_yscale);
+    int h0 = get_font_height(global_pango_layout);
+    int w0 = pangoRectangle_logical.width;
+    set_layout_text(text, static_cast<int>(std::strlen(text)));
+    if (global_rotated_text_flag == 1) {
+        cairo_rotate(cr, text_rotation_angle * RADIANS_PER_DEGREE);
+        global_rotated_text_flag = 0;
+    }
+    int h1 = get_font_height(global_pango_layout);
+    if (h1 != h0) std::printf("WARNING: Logical height changed %f pixels after being set!\n", double(h1 - h0));
+    if (global_line_print_enabled_flag) boundingBox_y += h1 / 2 + currentLineSpacing;
+    cairo_move_to(cr, 0, 0);
+    pango_cairo_show_layout(cr, global_pango_layout);
+    cairo_restore(cr);
+    before.width = w0;
+    before.height = h0;
+    return before;
+}
+
+void buf_pchar_init() {
+    if (yyin && peekedChars > 0) std::fseek(yyin, -static_cast<long>(peekedChars), SEEK_CUR);
+    peekedChars = 0;
+}
+
+int buf_pchar() {
+    int c = yyin ? std::fgetc(yyin) : EOF;
+    if (c == EOF) {
+        continueParsing = 0;
+        return -1;
+    }
+    ++peekedChars;
+    return c;
+}
+
+void buf_achar() { peekedChars = 0; }

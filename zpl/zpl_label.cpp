@@ -1,0 +1,540 @@
+// ZPL label format and field commands.
+#include "zpl_label.h"
+
+#include "image_builder.h"
+#include "keyfile.h"
+#include "zpl_lexer.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iconv.h>
+#include <vector>
+
+GLOBAL_CONFIG config;
+GLOBAL_PROPERTIES global;
+TEXT_PROPERTIES text;
+BARCODE_PROPERTIES barcode_z;
+char zpl_fonts[ZPL_FONT_COUNT][FONT_NAME_BYTES];
+char fn_char[STORED_FIELDS][FONT_NAME_BYTES];
+int global_height_of_job = 1500;
+std::string ZPL_CONFIG_FILE = "/home/zpl_emu.cfg";
+std::string FONTS_LIST_PATH = "/usr/share/fontslist";
+
+namespace {
+int to_int(double v) {
+    if (!std::isfinite(v)) return 0;
+    v = std::trunc(v);
+    if (v > INT_MAX / 2) return INT_MAX / 2;
+    if (v < INT_MIN / 2) return INT_MIN / 2;
+    return static_cast<int>(v);
+}
+
+int clamp_font_dots(int v) { return std::clamp(v, 0, MAX_FONT_DOTS); }
+
+void copy_name(char* dst, const std::string& src) { g_strlcpy(dst, src.c_str(), FONT_NAME_BYTES); }
+
+// The fonts of the font letters: point size, weight, nominal cell and how the stretch is passed.
+enum class Stretch { Whole, Plain, Condensed };
+struct FontRow {
+    int points;
+    int bold;
+    int nh, nw;
+    Stretch stretch;
+};
+
+bool font_row(uint8_t f, FontRow& row) {
+    if (f == 'A') row = {4, 0, 9, 5, Stretch::Whole};
+    else if (f == 'B') row = {5, 0, 11, 7, Stretch::Whole};
+    else if (f == 'C' || f == 'D') row = {7, 0, 18, 10, Stretch::Whole};
+    else if (f == 'E') row = {10, 0, 28, 15, Stretch::Plain};
+    else if (f == 'F') row = {9, 0, 26, 13, Stretch::Plain};
+    else if (f == 'G') row = {24, 0, 60, 40, Stretch::Plain};
+    else if (f == 'H') row = {9, 0, 21, 13, Stretch::Plain};
+    else if ((f >= 'I' && f <= 'N') || (f >= 'W' && f <= 'Z')) row = {9, 0, 26, 13, Stretch::Plain};
+    else if (f >= 'O' && f <= 'T') {
+        static const int sizes[] = {7, 8, 9, 10, 11, 14};
+        row = {sizes[f - 'O'], 1, 26, 13, Stretch::Plain};
+    } else if (f == 'U' || f == 'V') row = {f == 'U' ? 17 : 23, 1, 26, 13, Stretch::Plain};
+    else if (f == '0') row = {6, 1, 15, 13, Stretch::Condensed};
+    else if (f >= '1' && f <= '9') row = {6, 1, 15, 12, Stretch::Condensed};
+    else return false;
+    return true;
+}
+
+const char* initial_family(int index) {
+    if (index < 0) return "Liberation Mono";
+    if (index >= 26) return "Atrian 3";  // 0..9
+    char f = static_cast<char>('A' + index);
+    if (f == 'E') return "OCR B Std";
+    if (f == 'F' || f == 'G' || f == 'U' || f == 'V') return "simhei";
+    if (f == 'H') return "OCRA";
+    return "Liberation Mono";
+}
+
+// Appends to a bounded output.
+struct Out {
+    char* p;
+    size_t cap;  // bytes usable before the terminating zero
+    size_t n = 0;
+    void put(char c) {
+        if (n < cap) p[n++] = c;
+    }
+    void put(const char* s, size_t len) {
+        for (size_t i = 0; i < len; ++i) put(s[i]);
+    }
+};
+
+// Converts bytes with iconv(3) and appends the result; stops at the first bad sequence, keeping
+// what was converted up to it.
+void convert_append(const char* from, const char* in, size_t n, Out& out) {
+    iconv_t cd = iconv_open("UTF-8", from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return;
+    char* src = const_cast<char*>(in);
+    size_t left = n;
+    char buf[256];
+    while (left > 0) {
+        char* dst = buf;
+        size_t room = sizeof buf;
+        size_t r = iconv(cd, &src, &left, &dst, &room);
+        out.put(buf, sizeof buf - room);
+        if (r != size_t(-1)) break;
+        if (errno != E2BIG) break;
+    }
+    iconv_close(cd);
+}
+
+int hex_value(const char* p, const char* end) {
+    if (end - p < 2) return -1;
+    int hi = ctoi2(static_cast<unsigned char>(p[0]));
+    int lo = ctoi2(static_cast<unsigned char>(p[1]));
+    if (hi < 0 || lo < 0) return 0xFF;
+    return ((hi * 16) | lo) & 0xFF;
+}
+}  // namespace
+
+int ctoi2(int c) {
+    if (c >= 'a' && c <= 'z') c = c - 'a' + 'A';
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    switch (c) {
+    case '-': return 36;
+    case '.': return 37;
+    case ' ': return 38;
+    case '$': return 39;
+    case '/': return 40;
+    case '+': return 41;
+    case '%': return 42;
+    default: return -1;
+    }
+}
+
+int font_index(uint8_t letter) {
+    if (letter >= 'A' && letter <= 'Z') return letter - 'A';
+    if (letter >= 'a' && letter <= 'z') return letter - 'a';
+    if (letter >= '0' && letter <= '9') return 26 + (letter - '0');
+    return -1;
+}
+
+void update_font_table() {
+    for (int i = 0; i < ZPL_FONT_COUNT; ++i) copy_name(zpl_fonts[i], initial_family(i));
+}
+
+void update_zpl_emu(const std::string& path) {
+    KeyFile kf(path);
+    auto first_byte = [&](const char* group, const char* key, uint8_t fallback) {
+        std::string s = kf.get_string(group, key);
+        return (s.empty() || static_cast<uint8_t>(s[0]) < 0x20) ? fallback : static_cast<uint8_t>(s[0]);
+    };
+    auto integer = [&](const char* group, const char* key, int fallback) {
+        return kf.has(group, key) ? kf.get_int(group, key) : fallback;
+    };
+    GLOBAL_CONFIG d;  // built-in defaults
+    config.ftype = first_byte("font", "defaultfont", d.ftype);
+    config.font_h = clamp_font_dots(integer("font", "character_height", d.font_h));
+    config.font_w = clamp_font_dots(integer("font", "character_width", d.font_w));
+    config.bar_nwidth = integer("barcode", "module_with", d.bar_nwidth);
+    config.bar_rat = kf.has("barcode", "width_ratio") ? kf.get_double("barcode", "width_ratio") : d.bar_rat;
+    config.bar_h = integer("barcode", "barcode_height", d.bar_h);
+    config.dfprefix = first_byte("command", "format_prefix", d.dfprefix);
+    config.dcprefix = first_byte("command", "control_prefix", d.dcprefix);
+    config.par_delim = first_byte("command", "parameter_delimiter", d.par_delim);
+    config.x_axis = std::clamp(integer("global", "x_axis", 0), -MAX_FONT_DOTS, MAX_FONT_DOTS);
+    config.y_axis = std::clamp(integer("global", "y_axis", 0), -MAX_FONT_DOTS, MAX_FONT_DOTS);
+    config.orien = first_byte("global", "orien", d.orien);
+    config.inte_code = integer("global", "config.inte_code", 0);
+    global.lab_len = std::clamp(integer("global", "label_len", 1218), 0, MAX_PAGE_ROWS);
+    global.lab_width = integer("global", "label_width", 1728);
+    global.x_record = global.y_record = 0;
+    config.hex_ind = 0;
+}
+
+void reset_text_defaults() {
+    text.type = config.ftype;
+    text.rotate = config.orien;
+    text.boldvalue = 0;
+    text.height = config.font_h;
+    text.width = config.font_w;
+}
+
+void reset_position_defaults() {
+    global.img_type = 1;
+    global.x_loc = config.x_axis;
+    global.y_loc = config.y_axis;
+}
+
+void reset_barcode_defaults() {
+    std::memset(barcode_z.data, 0, sizeof barcode_z.data);
+    barcode_z.height = config.bar_h;
+    barcode_z.rotate = 'N';
+    barcode_z.pdata = 'Y';
+    barcode_z.pdata_above = 'N';
+    barcode_z.digit = 'N';
+    barcode_z.opt1 = barcode_z.opt2 = barcode_z.opt3 = 0;
+}
+
+void set_text_rotation(uint8_t orientation) {
+    switch (orientation) {
+    case 'R': global_rotated_text_flag = 1; text_rotation_angle = 90; break;
+    case 'I': global_rotated_text_flag = 1; text_rotation_angle = 180; break;
+    case 'B': global_rotated_text_flag = 1; text_rotation_angle = 270; break;
+    default: global_rotated_text_flag = 0; break;
+    }
+}
+
+void start_zpl_job() {
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    currentLeftMarginOffset = 0;
+    global_height_of_job = 1500;
+    label_length = 0;
+    label_length_fixed = false;
+    reset_text_defaults();
+    reset_position_defaults();
+    reset_barcode_defaults();
+    global.creat_image = 0;
+    discard_render_state();
+    new_render_state();
+}
+
+void end_zpl_job() {
+    if (global.creat_image == 1) {
+        render_image_as_dotimage();
+        new_render_state();
+        global.creat_image = 0;
+    } else {
+        discard_render_state();
+        new_render_state();
+    }
+    config.hex_ind = 0;
+    global.lab_top = 0;
+    std::memset(fn_char, 0, sizeof fn_char);
+    clear_line_char();
+}
+
+void Font_type(uint8_t f) {
+    add_line();
+    if (f == '@') return;
+    const char* o = next_par();
+    uint8_t orientation = o[0] ? static_cast<uint8_t>(o[0]) : config.orien;
+    int h = clamp_font_dots(next_par_int());
+    int w = clamp_font_dots(next_par_int());
+    text.type = f;
+    text.rotate = orientation;
+    if (h == 0 && w == 0) {
+        h = config.font_h;
+        w = config.font_w;
+    }
+    text.height = h;
+    text.width = w;
+    global.img_type = 1;
+    set_text_rotation(orientation);
+}
+
+void default_font() {
+    add_line();
+    const char* f = next_par();
+    if (f[0]) config.ftype = static_cast<uint8_t>(f[0]);
+    int h = clamp_font_dots(next_par_int());
+    int w = clamp_font_dots(next_par_int());
+    if (h != 0 || w != 0) {
+        config.font_h = h;
+        config.font_w = w;
+    }
+    text.type = config.ftype;
+    text.height = config.font_h;
+    text.width = config.font_w;
+}
+
+std::string get_font_family(const std::string& font_name) {
+    if (font_name.empty()) return "";
+    FILE* f = std::fopen(FONTS_LIST_PATH.c_str(), "r");
+    if (!f) return "";
+    char line[256];
+    std::string found;
+    while (std::fgets(line, sizeof line, f)) {
+        line[std::strcspn(line, "\r\n")] = '\0';
+        char* colon = std::strchr(line, ':');
+        if (!colon) continue;
+        *colon = '\0';
+        char* rest = colon + 1;
+        if (char* dot = std::strchr(rest, '.')) *dot = '\0';
+        if (g_ascii_strncasecmp(rest, font_name.c_str(), font_name.size()) == 0 && std::strlen(rest) >= font_name.size()) {
+            found = line;
+            break;
+        }
+    }
+    std::fclose(f);
+    return found;
+}
+
+void def_font_type(uint8_t letter, const std::string& family) {
+    int i = font_index(letter);
+    if (i < 0 || family.empty()) return;
+    copy_name(zpl_fonts[i], family);
+}
+
+void font_ident() {
+    add_line();
+    std::string letter = next_par();
+    std::string object = next_par();
+    if (letter.empty()) return;
+    size_t colon = object.find(':');
+    std::string name = colon == std::string::npos ? object : object.substr(colon + 1);
+    name = name.substr(0, name.find('.'));
+    std::string family = get_font_family(name);
+    if (!family.empty()) def_font_type(static_cast<uint8_t>(letter[0]), family);
+}
+
+void change_code() {
+    add_line();
+    config.inte_code = next_par_int();
+}
+
+void download_format() { add_line(); }
+
+size_t convert_hex(const char* data, size_t n, char* out) {
+    size_t o = 0;
+    const char* end = data + n;
+    for (const char* p = data; p < end;) {
+        if (config.hex_ind != 0 && static_cast<uint8_t>(*p) == config.hex_ind && end - p >= 3) {
+            out[o++] = static_cast<char>(hex_value(p + 1, end));
+            p += 3;
+        } else {
+            out[o++] = *p++;
+        }
+    }
+    return o;
+}
+
+size_t check_encoding(const char* data, size_t n, char* out, size_t out_size) {
+    if (out_size == 0) return 0;
+    Out o{out, out_size - 1};
+    const int code = config.inte_code;
+    if (code == 29 || code == 30) {
+        const char* from = code == 29 ? "UTF-16BE" : "UTF-16LE";
+        const char* end = data + n;
+        std::vector<char> run;
+        for (const char* p = data; p < end;) {
+            bool escape = config.hex_ind != 0 && static_cast<uint8_t>(*p) == config.hex_ind && end - p >= 3;
+            if (escape) {
+                run.push_back(static_cast<char>(hex_value(p + 1, end)));
+                p += 3;
+                continue;
+            }
+            if (!run.empty()) {
+                convert_append(from, run.data(), run.size(), o);
+                run.clear();
+            }
+            o.put(*p++);
+        }
+        if (!run.empty()) convert_append(from, run.data(), run.size(), o);
+    } else {
+        std::vector<char> resolved(n + 1);
+        size_t m = convert_hex(data, n, resolved.data());
+        if (code == 26)
+            convert_append("GB18030", resolved.data(), m, o);
+        else
+            o.put(resolved.data(), m);
+    }
+    out[o.n] = '\0';
+    return o.n;
+}
+
+void set_bit_font(uint8_t f, int h, int w) {
+    FontRow row{};
+    int index = font_index(f);
+    bool known = font_row(f, row);
+    double xs = 0, ys = 0;
+    int points = 5, bold = 0;
+    const char* family = zpl_fonts[font_index('1')];
+    if (known) {
+        family = zpl_fonts[index];
+        points = row.points;
+        bold = row.bold;
+        double hm = double(h) / row.nh;
+        double wm = double(w) / row.nw;
+        if (h == 0) hm = wm;
+        if (w == 0) wm = hm;
+        switch (row.stretch) {
+        case Stretch::Whole: xs = std::trunc(wm); ys = std::trunc(hm); break;
+        case Stretch::Plain: xs = wm; ys = hm; break;
+        case Stretch::Condensed: xs = wm * 0.7; ys = hm; break;
+        }
+    }
+    if (text.rotate == 'R' || text.rotate == 'B') std::swap(xs, ys);  // they follow the turned axes
+    set_font_description(family, points, bold, xs, ys);
+}
+
+static void font_rotation_location(double width, double height) {
+    switch (text.rotate) {
+    case 'R':
+        global.x_loc += to_int(height * 3 / 2);
+        label_length = std::max(label_length, global.x_loc);
+        break;
+    case 'I':
+        global.x_loc += to_int(width);
+        global.y_loc += to_int(height);
+        break;
+    case 'B':
+        global.y_loc += to_int(2 * width / 3);
+        label_length = std::max(label_length, global.y_loc);
+        break;
+    case 'N':
+        break;
+    default:
+        global_rotated_text_flag = 0;
+        break;
+    }
+}
+
+void draw_text_field(const char* data, size_t n) {
+    std::vector<char> utf8(2 * n + 1);
+    check_encoding(data, n, utf8.data(), utf8.size());
+    set_bit_font(text.type, text.height, text.width);
+    TextSize size = text_get_layout_dimensions(utf8.data(), 0);
+    // The turn follows the field's own orientation, whether it came from ^A or from ^FW.
+    set_text_rotation(text.rotate);
+    font_rotation_location(size.width, size.height);
+    int y = global.y_loc;
+    if (global.x_loc == global.x_record) y = to_int(global.y_loc - size.height * 3 / 4);  // typeset: baseline near y
+    fill_pango_layout(global.x_loc, y, utf8.data());
+    global.x_record = to_int(double(global.x_loc) + size.width);
+    reset_text_defaults();
+}
+
+static void draw_pending_field(const char* data, size_t n) {
+    global.y_record = global.y_loc;
+    if (global.x_loc < 1 || global.x_loc > PRINTHEAD_DOT_WIDTH) global.x_loc = 1;
+    if (global.y_loc < 1) global.y_loc = 1;
+    if (n > 0) {
+        switch (global.img_type) {
+        case 1:
+            draw_text_field(data, n);
+            break;
+        default:  // barcodes (kinds 2, 3, 4) are drawn by the barcode code
+            reset_barcode_defaults();
+            break;
+        }
+    }
+    reset_position_defaults();
+    global.creat_image = 1;
+}
+
+void fd_data() {
+    add_line();
+    draw_pending_field(line_char.com_char, std::strlen(line_char.com_char));
+}
+
+void fn_data() {
+    add_line();
+    int n = next_par_int();
+    if (n < 1 || n > STORED_FIELDS) return;
+    const char* stored = fn_char[n - 1];
+    if (stored[0]) draw_pending_field(stored, std::strlen(stored));
+}
+
+void read_hex() {
+    add_line();
+    const char* c = next_par();
+    config.hex_ind = c[0] ? static_cast<uint8_t>(c[0]) : '_';
+}
+
+void fo_location() {
+    add_line();
+    int x = next_par_int();
+    int y = next_par_int();
+    global.x_loc = x + config.x_axis;
+    global.y_loc = y + config.y_axis;
+    label_length = std::max(label_length, global.y_loc);
+}
+
+void fs_dataend() {
+    reset_text_defaults();
+    reset_position_defaults();
+}
+
+void ft_loc() {
+    add_line();
+    int x = next_par_int();
+    int y = next_par_int();
+    global.x_loc = global.x_record;
+    global.y_loc = global.y_record;
+    if (x == 0 && y == 0) return;
+    global.x_loc = x + config.x_axis;
+    global.y_loc = global.lab_len - y + config.y_axis;
+    global.x_record = global.x_loc;
+    global.y_record = global.y_loc;
+}
+
+void fw_orientation() {
+    add_line();
+    const char* o = next_par();
+    config.orien = static_cast<uint8_t>(o[0]);
+    if (config.orien == 0) config.orien = 'N';
+    text.rotate = config.orien;
+    set_text_rotation(config.orien);
+}
+
+void set_dot_inch() {
+    add_line();
+    const char* m = next_par();
+    label_scale = m[0] == 'B' ? 2 : 1;
+}
+
+void lab_home() {
+    add_line();
+    config.x_axis = next_par_int();
+    config.y_axis = next_par_int();
+    global.x_loc = config.x_axis;
+    global.y_loc = config.y_axis;
+}
+
+void lab_len() {
+    add_line();
+    int n = std::clamp(next_par_int(), 0, MAX_PAGE_ROWS);
+    label_length = global.lab_len = n;
+    label_length_fixed = n > 0;
+}
+
+void prn_width() {
+    add_line();
+    int n = next_par_int();
+    label_width = global.lab_width = n;
+}
+
+void media_darkness() {
+    add_line();
+    int n = next_par_int();
+    int contrast = std::clamp(get_current_contrast() + n / 3, 0, 10);
+    set_current_contrast(contrast);
+}
+
+void set_contrast() {
+    add_line();
+    set_current_contrast(next_par_int() / 3);
+}

@@ -1,0 +1,176 @@
+// ZPL command lexer and command table.
+#include "zpl_lexer.h"
+
+#include "image_builder.h"
+#include "zpl_input.h"
+#include "zpl_label.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+ONE_LINE_COMMAND line_char{};
+
+namespace {
+constexpr long PAR_LIMIT = 1000000;
+
+int upper(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
+
+// A prefix or delimiter must stay visible to the parameter scan, which drops control bytes.
+bool usable_prefix(int c) { return c >= 0x20; }
+
+struct Command {
+    char c1, c2;
+    void (*handler)();
+};
+
+void no_effect() {}
+
+// Commands after the format prefix. Barcodes (^B0 .. ^BY), shapes (^GB ^GC ^GD ^GE), stored
+// objects and graphics (^ID ^IL ^IM ^IS ^XF ^XG) join this table with the barcode and graphics
+// code; until then they end like unknown commands, with no effect.
+const Command format_commands[] = {
+    {'C', 'C', change_fprefix}, {'C', 'D', change_pdelimiter}, {'C', 'F', default_font},
+    {'C', 'I', change_code},    {'C', 'T', change_cprefix},    {'C', 'W', font_ident},
+    {'D', 'F', download_format},
+    {'F', 'D', fd_data},        {'F', 'H', read_hex},          {'F', 'N', fn_data},
+    {'F', 'O', fo_location},    {'F', 'S', fs_dataend},        {'F', 'T', ft_loc},
+    {'F', 'W', fw_orientation},
+    {'J', 'M', set_dot_inch},
+    {'L', 'H', lab_home},       {'L', 'L', lab_len},
+    {'M', 'D', media_darkness},
+    {'P', 'Q', no_effect},      // print quantity: one label is printed per format
+    {'P', 'W', prn_width},
+    {'X', 'A', start_zpl_job},  {'X', 'Z', end_zpl_job},
+};
+
+// Commands after the control prefix (first letter upper case as written).
+const Command control_commands[] = {
+    {'C', 'C', change_fprefix}, {'C', 'D', change_pdelimiter}, {'C', 'F', default_font},
+    {'C', 'I', change_code},    {'C', 'T', change_cprefix},    {'C', 'W', font_ident},
+    {'S', 'D', set_contrast},
+    // ~DG (graphic download, second letter as written) comes with the graphics code.
+};
+
+template <size_t N>
+void dispatch(const Command (&table)[N], int c1, int c2) {
+    for (const Command& cmd : table) {
+        if (cmd.c1 == c1 && cmd.c2 == c2) {
+            cmd.handler();
+            return;
+        }
+    }
+}
+}  // namespace
+
+void clear_line_char() {
+    line_char.com_char[0] = '\0';
+    line_char.com_num = 0;
+    line_char.par[0] = '\0';
+}
+
+void add_line() {
+    size_t n = 0;
+    for (;;) {
+        int c = gech();
+        if (c < 0) break;
+        if (c == config.dfprefix) {
+            global.symbol = config.dfprefix;
+            break;
+        }
+        if (n < sizeof line_char.com_char - 1) line_char.com_char[n++] = static_cast<char>(c);
+    }
+    line_char.com_char[n] = '\0';
+    line_char.com_num = 0;
+}
+
+const char* eat_one_par(uint8_t end) {
+    const char* s = line_char.com_char;
+    int pos = line_char.com_num;
+    if (pos < 0 || pos >= int(sizeof line_char.com_char)) pos = int(std::strlen(s));
+    size_t n = 0;
+    while (s[pos] != '\0' && static_cast<uint8_t>(s[pos]) != end) {
+        if (n < sizeof line_char.par - 1) line_char.par[n++] = s[pos];
+        ++pos;
+    }
+    line_char.par[n] = '\0';
+    if (s[pos] != '\0') ++pos;  // past the end byte
+    line_char.com_num = pos;
+    return line_char.par;
+}
+
+int par_to_int(const char* s) {
+    errno = 0;
+    long v = std::strtol(s, nullptr, 10);
+    if (v > PAR_LIMIT) v = PAR_LIMIT;
+    if (v < -PAR_LIMIT) v = -PAR_LIMIT;
+    return static_cast<int>(v);
+}
+
+const char* next_par() { return eat_one_par(config.par_delim); }
+int next_par_int() { return par_to_int(next_par()); }
+
+void change_fprefix() {
+    int c = get_one_char();
+    if (c >= 0 && usable_prefix(c)) config.dfprefix = static_cast<uint8_t>(c);
+}
+
+void change_cprefix() {
+    int c = get_one_char();
+    if (c >= 0 && usable_prefix(c)) config.dcprefix = static_cast<uint8_t>(c);
+}
+
+void change_pdelimiter() {
+    int c = get_one_char();
+    if (c >= 0 && usable_prefix(c)) config.par_delim = static_cast<uint8_t>(c);
+}
+
+void main_command() {
+    int c1 = get_one_char();
+    if (c1 < 0) return;
+    c1 = upper(c1);
+    int c2 = get_one_char();
+    if (c2 < 0) return;
+    c2 = upper(c2);
+    if (c1 == 'A') {  // ^A<font letter>
+        Font_type(static_cast<uint8_t>(c2));
+        return;
+    }
+    dispatch(format_commands, c1, c2);
+}
+
+void tilde_command() {
+    int c1 = get_one_char();
+    if (c1 < 0) return;
+    int c2 = get_one_char();
+    if (c2 < 0) return;
+    dispatch(control_commands, c1, upper(c2));
+}
+
+bool process_one_command() {
+    int c;
+    if (global.symbol != 0 && global.symbol == config.dfprefix) {
+        c = global.symbol;
+        global.symbol = 0;
+    } else {
+        c = get_one_char();
+        if (c < 0) return false;
+    }
+    if (c == config.dfprefix)
+        main_command();
+    else if (c == config.dcprefix)
+        tilde_command();
+    return true;
+}
+
+void zpl_run_until_dry() {
+    while (process_one_command()) {
+    }
+}
+
+void* process_data_pthrd(void*) {
+    init_rendering_system();
+    for (;;) process_one_command();
+    return nullptr;
+}
