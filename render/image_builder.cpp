@@ -180,12 +180,13 @@ int get_current_contrast() { return currentContrast.load(); }
 
 void set_current_contrast(int index) {
     currentContrast.store(index);
-    start_dot_feeder();
+    write_contrast_trigger(index);
 }
 
-void start_dot_feeder() {
+void start_dot_feeder() { write_contrast_trigger(get_current_contrast()); }
+
+void write_contrast_trigger(int index) {
     std::lock_guard<std::mutex> hold(trigger_lock);
-    int index = get_current_contrast();
     std::string path = IMSTART_INTAKE_FOLDER + "/" + IMSTART_TRIGGER_FILENAME;
     bool made_folder = false;
     for (;;) {

@@ -147,6 +147,9 @@ int init_get_newpbm();
 int get_current_contrast();
 void set_current_contrast(int index);
 void start_dot_feeder();
+// Waits (10 ms polls) until the contrast trigger slot is free, then creates it exclusively with
+// the index. Each call writes exactly one trigger, whichever thread calls.
+void write_contrast_trigger(int index);
 // Scanner-driven page cycle: render_job_scanner (the interpreter's scanner) runs over the job.
 extern int (*render_job_scanner)();
 extern int line_counter;
