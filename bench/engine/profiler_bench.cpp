@@ -3,7 +3,7 @@
 // times, serialisation and the profile file.
 //
 //   engine_profiler_bench [seconds] [profile-file]
-#include "engine_test_util.h"
+#include "engine_fixtures.h"
 
 #include <algorithm>
 #include <chrono>

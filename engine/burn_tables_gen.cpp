@@ -1,0 +1,42 @@
+// Build tool: computes the burn tables that the device image ships, exactly as burn_builder does
+// on the printer, from the image's print head and paper files.
+//   burn_tables_gen PRINTHEAD_CFG PAPER_CFG OUT_ROOT
+// writes OUT_ROOT/burntables/burntables0..9.csv and OUT_ROOT/burntables_battery/burntables0..9.csv.
+#include "burn_tables.h"
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+
+using namespace engine;
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: burn_tables_gen PRINTHEAD_CFG PAPER_CFG OUT_ROOT\n");
+        return 2;
+    }
+    BurnInputs in = read_burn_inputs(argv[1], argv[2]);
+    const std::string root = argv[3];
+    mkdir(root.c_str(), 0755);
+    int failed = 0;
+    struct Set {
+        const char* folder;
+        double vp;
+        const double* factors;
+        int classes;
+    };
+    const Set sets[] = {{"burntables", in.vp, mains_temp_factor, MAINS_CLASSES},
+                        {"burntables_battery", BATTERY_VP, battery_temp_factor, BATTERY_CLASSES}};
+    for (const auto& [folder, vp, factors, classes] : sets) {
+        std::string dir = root + "/" + folder;
+        mkdir(dir.c_str(), 0755);
+        for (int k = 0; k < 10; ++k) {
+            std::string path = dir + "/burntables" + std::to_string(k) + ".csv";
+            if (!write_burn_table(path, in, k, vp, factors, classes)) {
+                std::perror(path.c_str());
+                ++failed;
+            }
+        }
+    }
+    return failed ? 1 : 0;
+}
