@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace engine {
 
@@ -374,9 +375,11 @@ bool read_burntables(Profiler<L>& p, const std::string& folder, int contrast) {
         ok = parse_burntables(path, p.tables, title, why);
         if (!ok) std::memset(&p.tables, 0, sizeof p.tables);  // a bad file leaves the table cleared
     } else {
-        static BurnTables<L> scratch;
-        ok = parse_burntables(path, scratch, title, why);
-        if (ok) std::memcpy(&p.tables, &scratch, sizeof p.tables);
+        // Parsed aside first, so that a bad file leaves the loaded table alone. The scratch table
+        // lives only while loading (it is returned to the system afterwards).
+        auto scratch = std::make_unique<BurnTables<L>>();
+        ok = parse_burntables(path, *scratch, title, why);
+        if (ok) std::memcpy(&p.tables, scratch.get(), sizeof p.tables);
     }
     if (ok) {
         dbg("Loaded Burntables for %s\n", title.c_str());
