@@ -86,12 +86,25 @@ inline uint64_t load64(const uint8_t* p) {
     return v;
 }
 
-constexpr uint64_t ODD_MASK = 0xAAAAAAAAAAAAAAAAull;
-constexpr uint64_t EVEN_MASK = 0x5555555555555555ull;
+constexpr uint64_t M1 = 0x5555555555555555ull;
+constexpr uint64_t M2 = 0x3333333333333333ull;
+constexpr uint64_t M4 = 0x0F0F0F0F0F0F0F0Full;
 
-// One parity pass over the row. Returns the number of clumps, or -1 when more than max_clumps
-// would be needed.
-int clump_pass(const uint8_t* row, const uint8_t* lut, int parity_dots, int limit, uint8_t* cw, uint16_t* dots,
+// Dots per byte of one parity, as eight byte counters (0..4 each): the even dots are the bits
+// under 0x55, the odd dots are the bits under 0xAA shifted onto them.
+inline uint64_t byte_counts(uint64_t pairs) {
+    uint64_t x = (pairs & M2) + ((pairs >> 2) & M2);
+    return (x + (x >> 4)) & M4;
+}
+// Sum of the eight byte counters (each at most 108, the total at most 864).
+inline int sum_bytes(uint64_t counts) {
+    uint64_t halves = (counts & 0x00FF00FF00FF00FFull) + ((counts >> 8) & 0x00FF00FF00FF00FFull);
+    return int((halves * 0x0001000100010001ull) >> 48);
+}
+
+// One parity pass over the row (shift 1: odd dots, 0: even dots). Returns the number of clumps,
+// or -1 when more than max_clumps would be needed.
+int clump_pass(const uint8_t* row, int shift, int parity_dots, int limit, uint8_t* cw, uint16_t* dots,
                int max_clumps) {
     if (parity_dots == 0) return 0;
     if (parity_dots < limit) {  // the sum never reaches the limit: one clump over the whole row
@@ -100,8 +113,18 @@ int clump_pass(const uint8_t* row, const uint8_t* lut, int parity_dots, int limi
         dots[0] = static_cast<uint16_t>(parity_dots);
         return 1;
     }
+    const uint8_t* lut = shift ? oddlut : evenlut;
     int n = 0, sum = 0, width = 0;
     for (int i = 0; i < ROW_BYTES; ++i) {
+        // A word whose dots keep the sum below the limit closes nothing: take it whole.
+        while (i + 8 <= ROW_BYTES) {
+            int c = sum_bytes(byte_counts((load64(row + i) >> shift) & M1));
+            if (sum + c >= limit) break;
+            sum += c;
+            width += 8;
+            i += 8;
+        }
+        if (i == ROW_BYTES) break;
         int d = lut[row[i]];
         sum += d;
         ++width;
@@ -130,23 +153,20 @@ int clump_pass(const uint8_t* row, const uint8_t* lut, int parity_dots, int limi
 template <class L>
 int build_clumps(const uint8_t* row, int clump_base, LineNode<L>& node) {
     constexpr int cap = L::node_entries;
-    int odd = 0, even = 0;
+    uint64_t odd_counts = 0, even_counts = 0;  // byte counters, at most 4 x 27 = 108 each
+    for (int k = 0; k < ROW_BYTES; k += 8) {
+        uint64_t v = load64(row + k);
+        odd_counts += byte_counts((v >> 1) & M1);
+        even_counts += byte_counts(v & M1);
+    }
+    const int odd = sum_bytes(odd_counts), even = sum_bytes(even_counts);
     uint16_t databank = 0;
     for (int b = 0; b < L::banks; ++b) {
         const uint8_t* bank = row + b * L::bytes_per_bank;
         uint64_t any = 0;
         int k = 0;
-        for (; k + 8 <= L::bytes_per_bank; k += 8) {
-            uint64_t v = load64(bank + k);
-            any |= v;
-            odd += __builtin_popcountll(v & ODD_MASK);
-            even += __builtin_popcountll(v & EVEN_MASK);
-        }
-        for (; k < L::bytes_per_bank; ++k) {
-            any |= bank[k];
-            odd += oddlut[bank[k]];
-            even += evenlut[bank[k]];
-        }
+        for (; k + 8 <= L::bytes_per_bank; k += 8) any |= load64(bank + k);
+        for (; k < L::bytes_per_bank; ++k) any |= bank[k];
         if (any) databank = static_cast<uint16_t>(databank | (1u << b));
     }
     const int D = odd + even;
@@ -157,8 +177,8 @@ int build_clumps(const uint8_t* row, int clump_base, LineNode<L>& node) {
     uint16_t odots[cap], edots[cap];
     int no, ne;
     for (;;) {
-        no = clump_pass(row, oddlut, odd, limit, ocw, odots, cap);
-        ne = no < 0 ? -1 : clump_pass(row, evenlut, even, limit, ecw, edots, cap - no);
+        no = clump_pass(row, 1, odd, limit, ocw, odots, cap);
+        ne = no < 0 ? -1 : clump_pass(row, 0, even, limit, ecw, edots, cap - no);
         if (no >= 0 && ne >= 0) break;
         // More burns than the node holds: widen the clumps until the row fits. Above 864 dots
         // (a whole parity) each parity is a single clump, so this ends.
