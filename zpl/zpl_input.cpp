@@ -26,9 +26,10 @@ std::string ENGINE_INTAKE_FOLDER = "/tmp/engine_intake";
 std::string global_latest_job_path;
 int (*zpl_shell)(const char* line) = [](const char* line) { return run_shell(line); };
 bool zpl_stop_when_dry = false;
+bool (*zpl_refill)() = nullptr;
 
 namespace {
-bool dry_seen = false;  // test mode: the dry spell has been reported once
+bool dry_seen = false;  // test mode: the ring is empty and that has been reported
 
 size_t free_between(size_t r, size_t w) {
     long d = long(r) - long(w);
@@ -38,6 +39,7 @@ size_t free_between(size_t r, size_t w) {
 
 void init_data_inbuf() {
     std::memset(char_buffter, 0, sizeof char_buffter);
+    dry_seen = false;
     input_data.store(0);
     printing_data.store(0);
 }
@@ -77,13 +79,21 @@ int get_one_char() {
         dry_seen = false;
         return c;
     }
-    if (zpl_stop_when_dry && dry_seen) return -1;
-    // The input ran dry without a label having been printed since the last time: tell the slave.
-    if (!init_get_newpbm()) zpl_shell("/root/engine_cmd B 0");
     if (zpl_stop_when_dry) {
+        if (!dry_seen && !init_get_newpbm()) zpl_shell("/root/engine_cmd B 0");
         dry_seen = true;
+        // What the intake thread would deliver while this thread waits.
+        while (zpl_refill && zpl_refill()) {
+            c = get_datas();
+            if (c >= 0) {
+                dry_seen = false;
+                return c;
+            }
+        }
         return -1;
     }
+    // The input ran dry without a label having been printed since the last time: tell the slave.
+    if (!init_get_newpbm()) zpl_shell("/root/engine_cmd B 0");
     for (;;) {
         sleep_us(100);
         c = get_datas();
@@ -130,7 +140,13 @@ public:
                 left = 0;
                 break;
             }
-            // Invalid (or, at the end, incomplete) sequence.
+            if (errno == EINVAL) {  // the job ends inside a character
+                static const uint8_t question = '?';
+                ring_put(&question, 1);
+                left = 0;
+                break;
+            }
+            // Invalid sequence.
             static const uint8_t question = '?';
             ring_put(&question, 1);
             size_t skip = std::min(left, unit_);

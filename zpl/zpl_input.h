@@ -26,8 +26,11 @@ extern std::string global_latest_job_path;
 
 // Runs a fixed command line of the system ("/root/engine_cmd B 0", the idle echo); tests replace it.
 extern int (*zpl_shell)(const char* line);
-// Test mode: get_one_char returns -1 when the ring is empty instead of waiting.
+// Test mode: get_one_char returns -1 when the ring is empty instead of waiting, after asking
+// zpl_refill (when set) to feed the ring as the intake thread would; it returns false when it has
+// nothing more.
 extern bool zpl_stop_when_dry;
+extern bool (*zpl_refill)();
 
 void init_data_inbuf();
 size_t ring_free();
