@@ -13,6 +13,8 @@ printed 200
 check "two images back to back" "equal" "$(paper_is a b)"
 check "both images taken from the intake" "" "$(ls $INTAKE)"
 check "the paper stops once: one job end" "1" "$(stat_of jobs)"
+check "the last row ramps down to step 0 and ends what was pending" "rs1=0 rs2=FF" \
+  "$(tail -1 /sim/rows.log | sed 's/^row=[0-9]* \(rs1=[0-9]* rs2=[0-9A-F]*\).*/\1/')"
 
 # An image that does not fit before the ring's end waits for the reader and is placed at the
 # ring's start; a third image follows it.
@@ -51,6 +53,9 @@ image s2 250 --seed 9 --kind random
 image s3 3000 --seed 10
 python3 "$T/make_dot_image.py" "$REF/s3cut.pbm" 2240 --seed 10
 drop s1 s2 s3
+sleep 0.15
+check "outside continuous mode the next image waits until the previous one is cut" "s2.pbm s3.pbm" \
+  "$(ls $INTAKE | tr '\n' ' ' | sed 's/ $//')"
 printed 2790 60
 check "cut sheets" "equal" "$(paper_is s1 s2 s3cut)"
 check "one job end a sheet" "3" "$(stat_of jobs)"
