@@ -1,0 +1,66 @@
+// host_link's process-wide state: the settings read at start and the variables its threads share.
+//
+// Settings are loaded once by the init_* / load_* / get_* routines before any thread starts and
+// only read afterwards. The shared flags are atomics; the emulation names and the response route
+// have a mutex each.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+// Emulation names are at most 32 characters; the buffers keep room for the terminating zero.
+inline constexpr size_t EMULATION_NAME_MAX = 32;
+using EmulationName = char[EMULATION_NAME_MAX + 1];
+
+// Copies at most EMULATION_NAME_MAX characters of src and always terminates dst.
+void copy_emulation_name(EmulationName& dst, const char* src);
+
+// ---- settings (loaded at start) ------------------------------------------------------------
+struct HostSettings {
+    // /home/globalDefines.cfg
+    std::string PATH_TO_JOB_INTAKE, PATH_TO_JOB_REPRINT, PATH_TO_EMU_INTAKE;
+    std::string IMAGE_CONFIG_FILEPATH, EMULATION_LIST_FILEPATH, HOST_RESPONSE_PIPE_FILEPATH;
+    std::string PRINTER_GADGET_FILE, ZAD_BLUETOOTH_DEV_FILE;
+    int ABORT_GPIO_NUMBER = 0;
+    int SUCCESS = 0;
+    int DEBUG_MSG = 0;
+    // /btConfig/blueTooth.cfg
+    int BT_TIMEOUT_TICKS = 0, NSCBT_TIMEOUT_TICKS = 0, NSCBT_BAUD = 0, MINIMUM_FILE_SIZE = 0;
+    int BT_ACCEPT_AFTER_JOB = 0, BT_NETWORK = 0;
+    // value file of the abort input ("" when the GPIO number has no pin name)
+    std::string abort_value_path;
+};
+extern HostSettings host_settings;
+
+extern std::string currentInterface;  // configInterface
+extern int currentPort;               // configPort
+extern int Hexconfig;                 // 1: keep a copy of the last job in the reprint folder
+
+// Reading routines of the start-up, in the order host_link runs them.
+void init_global_defines_host(const std::string& path = "/home/globalDefines.cfg");
+void init_bluetooth_settings(const std::string& path = "/btConfig/blueTooth.cfg");
+void init_network_setup_variables(const std::string& path = "/networkConfig/network_config.cfg");
+void get_interface(const std::string& path = "/home/interface_config.cfg");
+void get_hexdump_config(const std::string& path = "/home/hexdump_config.cfg");
+
+// ---- shared between the threads -----------------------------------------------------------
+extern std::atomic<int> data_continually;    // 1 streaming emulation, 0 whole-job emulation
+extern std::atomic<uint8_t> driver_print_flag;  // 1 plain mode, 0 packet mode
+extern std::atomic<int> usb_connect, bt_connect;
+extern std::atomic<int> abort_flag;
+extern std::atomic<int> run_index;
+
+// The interface that last received data: 'u' USB, 'w' network socket, 'b' serial Bluetooth module.
+void set_host_resp_path(char path);
+char get_host_resp_path();
+
+// Single-shot look at the abort input: true while it is active (the value file reads anything but
+// "1"). A value file that cannot be read at all counts as inactive, so that a printer without the
+// line never holds its jobs back.
+bool get_abort();
+
+// Trace of each read when DEBUG_MSG is 2.
+inline bool trace_reads() { return host_settings.DEBUG_MSG == 2; }
