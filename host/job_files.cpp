@@ -2,6 +2,7 @@
 
 #include "host_state.h"
 #include "run.h"
+#include "shell_runner.h"
 #include "settings.h"
 
 #include <cerrno>
@@ -101,7 +102,7 @@ bool open_job_file(JobFile& job, bool continues) {
     job.count = 0;
     if (job.streaming) {
         job.fp = create_new_date_file(job.path);
-        if (job.fp) run_shell("/root/engine_cmd B 1 &");
+        if (job.fp) post_shell_command("/root/engine_cmd B 1");
     } else {
         job.fp = create_new_temp_file(job.path, host_settings.PATH_TO_JOB_INTAKE);
     }

@@ -35,7 +35,7 @@ FILE* create_new_date_file(std::string& path, const char* folder = ENGINE_INTAKE
 FILE* create_new_temp_file(std::string& path, const std::string& folder);
 
 // Opens a job file for the next data of a reader in the style of the running emulation. A new
-// streaming file also sends "/root/engine_cmd B 1" (in the background, so reading goes on).
+// streaming file also sends "/root/engine_cmd B 1" (queued for the shell runner, so reading goes on).
 // continues: the previous file of this reader was closed by size.
 bool open_job_file(JobFile& job, bool continues);
 

@@ -104,3 +104,10 @@ wait_commands() {
 }
 
 count_b1() { grep -c "command-B 02 42 31 00 00 00 03" "$commands_log"; }
+# b1_sent N: the number of "engine_cmd B 1" frames once N have come (or after 5 s)
+b1_sent() {
+  local i
+  for i in $(seq 250); do [ "$(count_b1)" -ge "$1" ] && break; sleep 0.02; done
+  sleep 0.1
+  count_b1
+}

@@ -16,7 +16,7 @@ send /tmp/burst2
 check "a burst is written byte for byte into printjob-1" "$(hex /tmp/burst1)" "$(hex $engine/printjob-1)"
 check "the next burst after a pause goes to printjob-2" "$(hex /tmp/burst2)" "$(hex $engine/printjob-2)"
 check "no other job file" "2" "$(ls $engine | wc -l)"
-check "one \"engine_cmd B 1\" per job" "2" "$(count_b1)"
+check "one \"engine_cmd B 1\" per job" "2" "$(b1_sent 2)"
 check "the reprint copy is the job just closed (printjob-2), not printjob-1" "$(hex /tmp/burst2)" "$(hex $reprint/printjob-1)"
 
 # 300000 bytes without a pause: the first file closes after the read that passes 204800 bytes.
@@ -85,7 +85,7 @@ moved=$(ls $engine)
 check "one byte more is handed over" "abcd" "$(cat $engine/$moved 2>/dev/null)"
 check "as a whole-job file" "printjob-" "${moved%??????}"
 check "readable and writable by all" "666" "$(stat -c %a $engine/$moved 2>/dev/null)"
-check "\"engine_cmd B 1\" only for the job handed over" "1" "$(count_b1)"
+check "\"engine_cmd B 1\" only for the job handed over" "1" "$(b1_sent 1)"
 check "the reprint copy keeps the job's name" "$moved" "$(ls $reprint)"
 
 printf '%%PDF-1.4 first' > /tmp/pdf1
