@@ -59,6 +59,23 @@ drop() {
   for name in "$@"; do cp "$REF/$name.pbm" "$INTAKE/$name.pbm"; done
 }
 
+# hold_cutter / release_cutter: the block cutter waits while a profile file exists, so a dummy one
+# keeps it from cutting until the images of a test are all in the ring.
+hold_cutter() { : > /tmp/profiler_intake/profile.bin; }
+release_cutter() { rm -f /tmp/profiler_intake/profile.bin; }
+# intake_empty: waits (up to 10 s) until the engine has taken every image from its intake
+intake_empty() {
+  local n=0
+  while [ -n "$(ls $INTAKE)" ] && [ $n -lt 1000 ]; do n=$((n + 1)); sleep 0.01; done
+}
+
+# gone FILE: "no" once FILE has been removed (waits up to 3 s), else "yes"
+gone() {
+  local n=0
+  while [ -e "$1" ] && [ $n -lt 300 ]; do n=$((n + 1)); sleep 0.01; done
+  [ -e "$1" ] && echo yes || echo no
+}
+
 # printed ROWS [TIMEOUT]: waits until the paper has ROWS rows and everything has settled
 printed() { sim wait-idle --rows "$1" --quiet 300 --timeout "${2:-60}" > /dev/null; }
 

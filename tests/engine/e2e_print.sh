@@ -8,7 +8,10 @@ start_engine
 # Two 100-row images back to back in continuous mode (header forms padded and plain).
 image a 100 --seed 1
 image b 100 --seed 2 --kind random --plain
+hold_cutter
 drop a b
+intake_empty
+release_cutter
 printed 200
 check "two images back to back" "equal" "$(paper_is a b)"
 check "both images taken from the intake" "" "$(ls $INTAKE)"
@@ -53,7 +56,7 @@ image s2 250 --seed 9 --kind random
 image s3 3000 --seed 10
 python3 "$T/make_dot_image.py" "$REF/s3cut.pbm" 2240 --seed 10
 drop s1 s2 s3
-sleep 0.15
+for _ in $(seq 200); do [ -e "$INTAKE/s1.pbm" ] || break; sleep 0.01; done
 check "outside continuous mode the next image waits until the previous one is cut" "s2.pbm s3.pbm" \
   "$(ls $INTAKE | tr '\n' ' ' | sed 's/ $//')"
 printed 2790 60
