@@ -112,6 +112,8 @@ void disable_global_line_print();
 void discard_render_state();
 // Builds the render state of a new page: recording, layout, default font, attributes.
 void new_render_state();
+// Drops the render state and the process's font caches (for a clean exit).
+void release_font_resources();
 
 // ---- text ----------------------------------------------------------------------------------
 struct TextSize {

@@ -1,6 +1,9 @@
 // Render state, fonts and text.
 #include "image_builder.h"
 
+#include "dot_image.h"
+
+#include <fontconfig/fontconfig.h>
 #include <glib.h>
 
 #include <algorithm>
@@ -174,6 +177,14 @@ void release_text_attributes() {
     global_pango_text_attribute = nullptr;
 }
 
+void release_font_resources() {
+    discard_render_state();
+    pango_cairo_font_map_set_default(nullptr);
+    global_pango_fontmap = nullptr;
+    cairo_debug_reset_static_data();
+    FcFini();
+}
+
 void enable_global_line_print() { global_line_print_enabled_flag = 1; }
 void disable_global_line_print() { global_line_print_enabled_flag = 0; }
 
@@ -201,6 +212,28 @@ int getLineWidth(PangoLayout* layout) {
     if (!layout) return 0;
     pango_layout_get_pixel_extents(layout, &pangoRectangle_ink, &pangoRectangle_logical);
     return pangoRectangle_logical.width;
+}
+
+// Whether text with the extents of the last measurement, drawn with the context's transform,
+// can reach the largest page. Text that cannot is left out of the recording: it would never be
+// seen, and glyphs blown up far off the page are costly to rasterise.
+static bool lands_on_page(cairo_t* cr) {
+    const PangoRectangle& i = pangoRectangle_ink;
+    const PangoRectangle& l = pangoRectangle_logical;
+    double x0 = std::min(i.x, l.x), y0 = std::min(i.y, l.y);
+    double x1 = std::max(i.x + i.width, l.x + l.width), y1 = std::max(i.y + i.height, l.y + l.height);
+    double px[4] = {x0, x1, x1, x0}, py[4] = {y0, y0, y1, y1};
+    double left = HUGE_VAL, right = -HUGE_VAL, top = HUGE_VAL, bottom = -HUGE_VAL;
+    for (int k = 0; k < 4; ++k) {
+        cairo_user_to_device(cr, &px[k], &py[k]);
+        left = std::min(left, px[k]);
+        right = std::max(right, px[k]);
+        top = std::min(top, py[k]);
+        bottom = std::max(bottom, py[k]);
+    }
+    // Generous: the page may still be shifted by a margin or an offset when it is rasterised.
+    double slack_x = std::fabs(currentLeftMargin) + 2, slack_y = std::fabs(double(label_top)) + 2;
+    return right >= -slack_x && left <= HEAD_DOTS + slack_x && bottom >= -slack_y && top <= MAX_PAGE_ROWS + slack_y;
 }
 
 // Pango wants valid UTF-8; invalid bytes are shown as replacement characters.
@@ -254,8 +287,10 @@ TextSize fill_pango_layout(int x, int y, const char* text) {
     int h1 = get_font_height(global_pango_layout);
     if (h1 != h0) std::printf("WARNING: Logical height changed %f pixels after being set!\n", double(h1 - h0));
     if (global_line_print_enabled_flag) boundingBox_y += h1 / 2 + currentLineSpacing;
-    cairo_move_to(cr, 0, 0);
-    pango_cairo_show_layout(cr, global_pango_layout);
+    if (lands_on_page(cr)) {
+        cairo_move_to(cr, 0, 0);
+        pango_cairo_show_layout(cr, global_pango_layout);
+    }
     cairo_restore(cr);
     before.width = w0;
     before.height = h0;

@@ -11,6 +11,15 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+// Hands the font caches back at the end so that leak checks see only the program's own memory.
+class FontCaches : public ::testing::Environment {
+public:
+    void TearDown() override { release_font_resources(); }
+};
+const auto* font_caches = ::testing::AddGlobalTestEnvironment(new FontCaches);
+}  // namespace
+
 TempDir::TempDir() {
     char tmpl[] = "/tmp/render_test.XXXXXX";
     char* p = mkdtemp(tmpl);

@@ -123,3 +123,18 @@ TEST_F(Text, LinePrintFlowsDownThePage) {
     EXPECT_LE(all.bottom, int(4 + y1) + h);
     EXPECT_GT(all.bottom, int(4 + y1) + h / 2);
 }
+
+TEST_F(Text, TextThatCannotReachThePageIsLeftOut) {
+    set_font_description("Liberation Mono", 10, 0, 300, 300);  // glyphs thousands of dots tall
+    text_get_layout_dimensions("FAR", 0);
+    TextSize far = fill_pango_layout(10, 900000, "FAR");
+    EXPECT_GT(far.height, 0) << "still measured";
+    double x0, y0, w, h;
+    cairo_recording_surface_ink_extents(recording_surface, &x0, &y0, &w, &h);
+    EXPECT_EQ(w * h, 0) << "nothing recorded";
+    set_font_description("Liberation Mono", 10, 0, 1, 30);
+    text_get_layout_dimensions("NEAR", 0);
+    fill_pango_layout(10, MAX_PAGE_ROWS - 50, "NEAR");  // reaches past the bottom
+    cairo_recording_surface_ink_extents(recording_surface, &x0, &y0, &w, &h);
+    EXPECT_GT(w * h, 0) << "text overlapping the page is drawn";
+}
