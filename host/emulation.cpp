@@ -3,6 +3,7 @@
 #include "keyfile.h"
 #include "run.h"
 #include "settings.h"
+#include "host_spawn.h"
 
 #include <cctype>
 #include <cstdio>
@@ -118,7 +119,7 @@ void start_emulation(const char* name) {
         return;
     }
     dbg("start_emulation: %s\n", name);
-    run_argv({"/home/start_emulation.sh", name});
+    host_run_argv({"/home/start_emulation.sh", name});
 }
 
 int check_emulation_switch(const uint8_t* buffer, size_t length) {

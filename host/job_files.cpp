@@ -3,6 +3,7 @@
 #include "host_state.h"
 #include "run.h"
 #include "shell_runner.h"
+#include "host_spawn.h"
 #include "settings.h"
 
 #include <cerrno>
@@ -113,7 +114,7 @@ void close_job_file(JobFile& job) {
     if (!job.fp) return;
     std::fflush(job.fp);
     backup_data_file(job);
-    std::fclose(job.fp);
+    close_job_stream(job.fp);
     job.fp = nullptr;
     job.count = 0;
 }

@@ -3,6 +3,7 @@
 #include "host_state.h"
 #include "job_files.h"
 #include "run.h"
+#include "host_spawn.h"
 #include "settings.h"
 
 #include <cerrno>
@@ -18,7 +19,7 @@ void wait_while_abort() {
     bool first = true;
     while (get_abort()) {
         if (first && run_index == 1) {
-            run_shell("touch /tmp/run_index.txt");
+            host_run_shell("touch /tmp/run_index.txt");
             run_index = 0;
         }
         first = false;
@@ -39,7 +40,7 @@ int move_job_file(const std::string& intake, const char* name, const std::string
         return 0;
     }
     dbg("The file %s was Created\n", path.c_str());
-    run_shell("/root/engine_cmd B 1");
+    host_run_shell("/root/engine_cmd B 1");
     chmod(path.c_str(), 0666);
     wait_while_abort();
     if (Hexconfig == 1 && !host_settings.PATH_TO_JOB_REPRINT.empty()) {

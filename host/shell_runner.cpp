@@ -1,6 +1,6 @@
 #include "shell_runner.h"
 
-#include "run.h"
+#include "host_spawn.h"
 
 #include <condition_variable>
 #include <deque>
@@ -24,7 +24,7 @@ void shell_command_pthrd() {
             queue.pop_front();
             running = true;
         }
-        run_shell(line);
+        host_run_shell(line.c_str());
         {
             std::lock_guard<std::mutex> lock(queue_mutex);
             running = false;

@@ -3,7 +3,7 @@
 // milliseconds on a busy processor; the readers go on reading meanwhile.
 #pragma once
 
-// Queues the line; the runner thread (started on first use) runs it with run_shell().
+// Queues the line; the runner thread (started on first use) runs it through the shell.
 void post_shell_command(const char* line);
 
 // Waits until every queued line has been run (for tests).

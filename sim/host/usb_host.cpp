@@ -8,8 +8,8 @@
 //   usb_host serve [--link PATH]     create the gadget and serve it in the background; returns
 //                                    once the link exists (does nothing when already serving)
 //   usb_host send [--stamp FILE] [--chunk N --pause MS] FILE...
-//                                    write the files to the gadget as a host would, each in one
-//                                    go (blocking while the gadget is full); "-" is standard input.
+//                                    write the files to the gadget as a host would, in one go
+//                                    (or in chunks of N bytes MS apart); "-" is standard input.
 //                                    --stamp writes the CLOCK_REALTIME time of the last byte
 //                                    ("<seconds>.<nanoseconds>") to FILE.
 //   usb_host pending                 bytes written by the host that host_link has not read yet
@@ -17,7 +17,8 @@
 //   usb_host stop                    remove the gadget
 //
 // The daemon keeps its files in /sim/usb_host: "socket" (clients fetch the host side of the
-// pseudo-terminal from it), "pid", "replies" (every byte host_link wrote to the gadget).
+// pseudo-terminal from it), "pid", "replies" (every byte host_link wrote to the gadget);
+// "sending" exists while a host writes.
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -44,6 +45,8 @@ const char* const DIR_PATH = "/sim/usb_host";
 const std::string SOCKET_PATH = std::string(DIR_PATH) + "/socket";
 const std::string PID_PATH = std::string(DIR_PATH) + "/pid";
 const std::string REPLIES_PATH = std::string(DIR_PATH) + "/replies";
+// Exists while "usb_host send" writes (see gadget_steady.cpp).
+const std::string SENDING_PATH = std::string(DIR_PATH) + "/sending";
 std::string gadget_link;
 
 std::string gadget_path_from_settings() {
@@ -271,35 +274,49 @@ int send_files(int argc, char** argv) {
         std::fprintf(stderr, "usb_host send: no file\n");
         return 2;
     }
+    std::string data;
+    for (const char* file : files) {
+        if (!read_whole(file, data)) {
+            std::fprintf(stderr, "usb_host send: cannot read %s\n", file);
+            return 1;
+        }
+    }
     int host = -1;
     if (request('m', &host, nullptr) != 0) return 1;
     // A host on the bus refills the gadget's queue as fast as the printer empties it. The
     // pseudo-terminal holds only about 12 KiB, and a writer that sleeps until the kernel finds
     // room wakes too late to keep up with a fast reader, which would then see a pause the host
     // never made. So the host writes without blocking and looks again every 20 us while the queue
-    // is full (a reader of lower priority than this writer therefore never finds it empty).
+    // is full. While it writes, the mark SENDING_PATH exists (a pause of --pause removes it).
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    auto mark = [](bool on) {
+        if (!on) {
+            unlink(SENDING_PATH.c_str());
+            return;
+        }
+        int fd = open(SENDING_PATH.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) close(fd);
+    };
     int flags = fcntl(host, F_GETFL);
     fcntl(host, F_SETFL, flags | O_NONBLOCK);
     timespec last{};
-    for (const char* file : files) {
-        std::string data;
-        if (!read_whole(file, data)) {
-            std::fprintf(stderr, "usb_host send: cannot read %s\n", file);
-            return 1;
-        }
-        size_t step = chunk ? chunk : data.size();
-        for (size_t off = 0; off < data.size(); off += step) {
-            size_t len = std::min(step, data.size() - off);
-            if (!write_all(host, data.data() + off, len)) return fail("write");
-            clock_gettime(CLOCK_REALTIME, &last);
-            if (pause_ms > 0 && off + len < data.size()) {
-                timespec ts{pause_ms / 1000, (pause_ms % 1000) * 1000000};
-                nanosleep(&ts, nullptr);
-            }
+    bool ok = true;
+    size_t step = chunk ? chunk : data.size();
+    mark(true);
+    for (size_t off = 0; off < data.size() && ok; off += step) {
+        size_t len = std::min(step, data.size() - off);
+        ok = write_all(host, data.data() + off, len);
+        clock_gettime(CLOCK_REALTIME, &last);
+        if (ok && pause_ms > 0 && off + len < data.size()) {
+            mark(false);
+            timespec ts{pause_ms / 1000, (pause_ms % 1000) * 1000000};
+            nanosleep(&ts, nullptr);
+            mark(true);
         }
     }
+    mark(false);
     fcntl(host, F_SETFL, flags);
+    if (!ok) return fail("write");
     if (!stamp.empty()) {
         if (FILE* f = std::fopen(stamp.c_str(), "w")) {
             std::fprintf(f, "%lld.%09ld\n", static_cast<long long>(last.tv_sec), last.tv_nsec);

@@ -87,10 +87,10 @@ start_sink() {
 
 stop_sink() { [ -n "$sink_pid" ] && { kill "$sink_pid"; wait "$sink_pid" 2>/dev/null; }; sink_pid=""; }
 
-# wait_size FILE SIZE: until FILE holds SIZE bytes (5 s at most)
+# wait_size FILE SIZE: until FILE holds SIZE bytes (20 s at most)
 wait_size() {
   local i
-  for i in $(seq 500); do [ "$(stat -c %s "$1" 2>/dev/null)" = "$2" ] && return 0; sleep 0.01; done
+  for i in $(seq 2000); do [ "$(stat -c %s "$1" 2>/dev/null)" = "$2" ] && return 0; sleep 0.01; done
   return 1
 }
 
