@@ -11,6 +11,9 @@
 
 namespace fs = std::filesystem;
 
+// fontconfig keeps (and, parsing its configuration, leaks) memory for the life of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace {
 // Hands the font caches back at the end so that leak checks see only the program's own memory.
 class FontCaches : public ::testing::Environment {

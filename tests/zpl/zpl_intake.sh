@@ -24,14 +24,17 @@ consumer=$!
 interp=$!
 sleep 0.3
 
-# wait_images N: until N dot images are in the intake (10 s at most)
-wait_images() {
-  for _ in $(seq 200); do
-    [ "$(ls $images | wc -l)" -ge "$1" ] && { sleep 0.1; return 0; }
+# wait_for CMD...: until CMD succeeds (20 s at most: the machine may be busy)
+wait_for() {
+  for _ in $(seq 400); do
+    "$@" 2>/dev/null && return 0
     sleep 0.05
   done
   return 1
 }
+# wait_images N: until N dot images are in the intake
+images_at_least() { [ "$(ls $images | wc -l)" -ge "$1" ]; }
+wait_images() { wait_for images_at_least "$1" && sleep 0.1; }
 
 # A label moved in whole.
 cp "$TESTS_DIR/zpl/data/shipping_label.zpl" $work/job
@@ -44,6 +47,7 @@ rows=$(head -2 "$img" | tail -1 | cut -d' ' -f2)
 size=$(stat -c %s "$img")
 check "216 bytes a row" $((14 + 10#$rows * 216)) "$size"
 check "job file taken" "" "$(ls $intake)"
+wait_for test -s $work/triggers
 check "contrast trigger from the paper file" "5" "$(head -1 $work/triggers)"
 check "busy marker" "02 42 31 0a" "$(hex /command_intake/commd-B)"
 
@@ -78,13 +82,11 @@ check_true "still running after spurious events" kill -0 $interp
 
 # An empty job: the input runs dry without a label, so the slave hears B 0.
 : > $intake/printjob-5
-for _ in $(seq 100); do grep -q '02 42 30' $work/commands 2>/dev/null && break; sleep 0.05; done
-check_true "B 0 when the input runs dry without a label" grep -q '02 42 30 00 00 00 03' $work/commands
+check_true "B 0 when the input runs dry without a label" wait_for grep -q '02 42 30 00 00 00 03' $work/commands
 
 # Darkness: ~SD writes a trigger of its own (its parameter ends at the next format command).
 printf '~SD24^XA^XZ' > $intake/printjob-6
-for _ in $(seq 100); do grep -qx 8 $work/triggers && break; sleep 0.05; done
-check_true "~SD24 gives contrast 8" grep -qx 8 $work/triggers
+check_true "~SD24 gives contrast 8" wait_for grep -qx 8 $work/triggers
 
 kill $interp $consumer 2>/dev/null
 wait 2>/dev/null
