@@ -13,7 +13,10 @@ rm -f $images/* $trigger /tmp/command_intake/* /command_intake/*
 # and engine_watch would, and keep what they said.
 (
   while :; do
-    [ -f $trigger ] && { cat $trigger >> $work/triggers; rm -f $trigger; }
+    [ -f $trigger ] && { cat $trigger >> $work/triggers; echo trigger >> $work/order; rm -f $trigger; }
+    for f in $images/*.pbm; do
+      [ -f "$f" ] && ! grep -qx "image $f" $work/order 2>/dev/null && echo "image $f" >> $work/order
+    done
     [ -f /tmp/command_intake/command-B ] && { hex /tmp/command_intake/command-B >> $work/commands; echo >> $work/commands; rm -f /tmp/command_intake/command-B; }
     sleep 0.02
   done
@@ -49,6 +52,7 @@ check "216 bytes a row" $((14 + 10#$rows * 216)) "$size"
 check "job file taken" "" "$(ls $intake)"
 wait_for test -s $work/triggers
 check "contrast trigger from the paper file" "5" "$(head -1 $work/triggers)"
+check "the trigger comes before the page" "trigger" "$(head -1 $work/order | cut -d' ' -f1)"
 check "busy marker" "02 42 31 0a" "$(hex /command_intake/commd-B)"
 
 convert "$img" -bordercolor white -border 20 $work/label.png
