@@ -26,9 +26,14 @@ struct UsbReader {
 };
 
 int open_gadget() {
+    static bool reported = false;
     const std::string& path = host_settings.PRINTER_GADGET_FILE;
     int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0 && host_settings.DEBUG_MSG == 1) std::printf("Error %d opening %s\n", errno, path.c_str());
+    if (fd < 0 && !reported && host_settings.DEBUG_MSG == 1) {
+        std::printf("Error %d opening %s\n", errno, path.c_str());
+        std::fflush(stdout);
+    }
+    reported = fd < 0;
     return fd;
 }
 
