@@ -181,8 +181,8 @@ void release_font_resources() {
     discard_render_state();
     pango_cairo_font_map_set_default(nullptr);
     global_pango_fontmap = nullptr;
-    cairo_debug_reset_static_data();
-    // FcFini() is left out: it asserts when a cache is still referenced.
+    // cairo_debug_reset_static_data() and FcFini() are left out: both assert when something
+    // they cache is still referenced.
 }
 
 void enable_global_line_print() { global_line_print_enabled_flag = 1; }
