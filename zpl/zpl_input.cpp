@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
+#include <memory>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -175,13 +176,12 @@ int put_data_charbuf(const char* path) {
         errno = EISDIR;
         return -1;
     }
-    JobConverter* conv = nullptr;
+    std::unique_ptr<JobConverter> conv;
     if (CurrentEncodingMode == 1 || CurrentEncodingMode == 2) {
-        conv = new JobConverter(CurrentEncodingMode);
+        conv = std::make_unique<JobConverter>(CurrentEncodingMode);
         if (!conv->ok()) {
             std::perror("iconv_open");
-            delete conv;
-            conv = nullptr;
+            conv.reset();
         }
     }
     uint8_t chunk[INTAKE_CHUNK];
@@ -194,10 +194,7 @@ int put_data_charbuf(const char* path) {
         else
             ring_put(chunk, size_t(n));
     }
-    if (conv) {
-        conv->feed(nullptr, 0, true);
-        delete conv;
-    }
+    if (conv) conv->feed(nullptr, 0, true);
     close(fd);
     return 0;
 }
