@@ -2,6 +2,7 @@
 #include "zpl_lexer.h"
 
 #include "image_builder.h"
+#include "zpl_graphics.h"
 #include "zpl_input.h"
 #include "zpl_label.h"
 
@@ -27,9 +28,9 @@ struct Command {
 
 void no_effect() {}
 
-// Commands after the format prefix. Barcodes (^B0 .. ^BY), shapes (^GB ^GC ^GD ^GE), stored
-// objects and graphics (^ID ^IL ^IM ^IS ^XF ^XG) join this table with the barcode and graphics
-// code; until then they end like unknown commands, with no effect.
+// Commands after the format prefix. Barcodes (^B0 .. ^BY), stored objects and graphics (^ID ^IL
+// ^IM ^IS ^XF ^XG) join this table with the barcode and graphics code; until then they end like
+// unknown commands, with no effect.
 const Command format_commands[] = {
     {'C', 'C', change_fprefix}, {'C', 'D', change_pdelimiter}, {'C', 'F', default_font},
     {'C', 'I', change_code},    {'C', 'T', change_cprefix},    {'C', 'W', font_ident},
@@ -37,6 +38,8 @@ const Command format_commands[] = {
     {'F', 'D', fd_data},        {'F', 'H', read_hex},          {'F', 'N', fn_data},
     {'F', 'O', fo_location},    {'F', 'S', fs_dataend},        {'F', 'T', ft_loc},
     {'F', 'W', fw_orientation},
+    {'G', 'B', graphic_box},    {'G', 'C', graphic_circle},    {'G', 'D', graphic_diagonalline},
+    {'G', 'E', graphic_ellipse},
     {'J', 'M', set_dot_inch},
     {'L', 'H', lab_home},       {'L', 'L', lab_len},
     {'M', 'D', media_darkness},

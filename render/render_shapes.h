@@ -1,0 +1,36 @@
+// Drawing primitives and pictures on the page recording. Sizes and positions are dots; everything
+// drawn is ink (the recording holds coverage only). Line widths are widened by 0.01 dot so that a
+// width of exactly 1 covers a whole row or column of dots.
+//
+// Sizes that cannot make a shape (a negative or non-finite size, a zero horizontal factor) draw
+// nothing: they never leave the drawing context in an error state, which would drop the rest of
+// the page.
+#pragma once
+
+#include <cairo.h>
+
+#include <cstdint>
+
+void draw_line(double x1, double y1, double x2, double y2, double width);
+// Outline of w x h at (x, y), stroke centred on the outline, mitred corners.
+void draw_rectangle(double x, double y, double w, double h, double width);
+// The area w x h at (x, y) filled; the width does not matter.
+void draw_rectangle_fill(double x, double y, double w, double h, double width);
+// Outline with quarter-circle corners of radius r.
+void draw_round_rectangle(double x, double y, double w, double h, double r, double width);
+void draw_circle(double cx, double cy, double radius, double width);
+// Circle outline drawn with the x axis scaled by s: the drawn centre is at (cx * s, cy) and the
+// stroke is widened horizontally by s as well.
+void draw_ellipse(double cx, double cy, double s, double radius, double width);
+
+// Whole-dot drawing hooks for encoders.
+int gi_add_box(uint16_t x0, uint16_t y0, uint16_t x1, uint16_t y1, uint16_t width);
+int gi_add_seg(uint16_t x0, uint16_t y0, uint16_t x1, uint16_t y1, uint16_t width);
+int gi_set_invert();  // no inverted drawing: no effect
+
+// Stamps a PNG picture centred across the head at y (line-print mode: at the running position,
+// which then advances); opaque pixels are ink, colours are ignored. The x argument is not used.
+// Returns the picture's height in dots; a picture that cannot be loaded draws nothing and gives 0.
+int render_and_place_png(int x, int y, const char* path);
+// A new alpha surface new_w x new_h holding `src` scaled to fit (nullptr for sizes below 1).
+cairo_surface_t* scale_surface(cairo_surface_t* src, int old_w, int old_h, int new_w, int new_h);
