@@ -1,6 +1,7 @@
 // Settings of the rendering library: constants of globalDefines.cfg and the text defaults of the
 // image configuration, each with the device's value when the file or key is missing.
 #include "image_builder.h"
+#include "render_symbols.h"
 
 #include "keyfile.h"
 
@@ -32,6 +33,7 @@ void init_render_settings(const GlobalDefines& g) {
     take(IMSTART_INTAKE_FOLDER, g.IMSTART_INTAKE_FOLDER);
     take(IMSTART_TRIGGER_FILENAME, g.IMSTART_TRIGGER_FILENAME);
     take(PAPER_CONFIG_FILEPATH, g.PAPER_CONFIG_FILEPATH);
+    take(PATH_TO_BARCODE_SVG, g.PATH_TO_BARCODE_SVG);
     nameBuff = PATH_TO_DOTIMAGE_FILES + "/dotimage-zzzzzz.pbm";
 }
 

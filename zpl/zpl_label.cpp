@@ -1,6 +1,8 @@
 // ZPL label format and field commands.
 #include "zpl_label.h"
 
+#include "zpl_barcodes.h"
+
 #include "image_builder.h"
 #include "keyfile.h"
 #include "zpl_lexer.h"
@@ -436,7 +438,8 @@ static void draw_pending_field(const char* data, size_t n) {
         case 1:
             draw_text_field(data, n);
             break;
-        default:  // barcodes (kinds 2, 3, 4) are drawn by the barcode code
+        default:  // barcodes (kinds 2, 3, 4)
+            draw_barcode_field(data, n);
             reset_barcode_defaults();
             break;
         }

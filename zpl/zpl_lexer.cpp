@@ -2,6 +2,7 @@
 #include "zpl_lexer.h"
 
 #include "image_builder.h"
+#include "zpl_barcodes.h"
 #include "zpl_graphics.h"
 #include "zpl_input.h"
 #include "zpl_label.h"
@@ -28,10 +29,13 @@ struct Command {
 
 void no_effect() {}
 
-// Commands after the format prefix. Barcodes (^B0 .. ^BY), stored objects and graphics (^ID ^IL
+// Commands after the format prefix. The other barcodes, stored objects and graphics (^ID ^IL
 // ^IM ^IS ^XF ^XG) join this table with the barcode and graphics code; until then they end like
 // unknown commands, with no effect.
 const Command format_commands[] = {
+    {'B', '2', barcode_i2of5},  {'B', '3', barcode_code39},    {'B', '8', barcode_ean8},
+    {'B', 'A', barcode_code93}, {'B', 'C', barcode_code128},   {'B', 'E', barcode_ean13},
+    {'B', 'Q', barcode_qr},     {'B', 'U', barcode_upca},      {'B', 'Y', barcode_defaults},
     {'C', 'C', change_fprefix}, {'C', 'D', change_pdelimiter}, {'C', 'F', default_font},
     {'C', 'I', change_code},    {'C', 'T', change_cprefix},    {'C', 'W', font_ident},
     {'D', 'F', download_format},

@@ -1,0 +1,34 @@
+// Barcode and 2-D symbols: Zint encodes the data into an SVG scratch file, librsvg draws it onto the
+// page recording at the field origin, turned by rotate_barcode and stretched along the modules so
+// that one module is the requested number of dots. Only the bars and the human-readable line are
+// ink: the symbol's background is transparent.
+//
+// One symbol at a time: a generate operation, then (only when it returned 0)
+// render_and_place_barcode, then release_barcode.
+#pragma once
+
+#include <string>
+
+extern std::string PATH_TO_BARCODE_SVG;  // scratch SVG file (at most 255 bytes of it are used)
+extern double globalBarcodeWidthScaling;  // stretch along the modules of the next placement
+
+// Linear and matrix symbols. With module width m, height h and scale s the picture has a module of
+// s units and bars h / 2 * s units tall (not truncated: a height of 2 H / 3 at scale 3 gives bars of
+// exactly H dots); the placement stretches the modules by m / s. Returns 0, or Zint's error code (nothing to place).
+int generate_barcode_symbol(int symbology, int module_width, double height, int scale, const char* data,
+                            int length, unsigned char show_text);
+// QR Code: scale = module width (no stretch), error correction level 1 (L) .. 4 (H).
+int generate_qr_barcode_symbol(int symbology, int module_width, int height, int scale, const char* data,
+                               int length, unsigned char show_text, int level);
+// The same as generate_barcode_symbol (the 2-D symbols of other interpreters call it).
+int qr_generate_barcode_symbol(int symbology, int module_width, int height, int scale, const char* data,
+                               int length, unsigned char show_text);
+// Draws the symbol written by the last generate operation with its top-left corner at (x, y) (line
+// print mode: centred across the head at the running position). Returns the picture's height in
+// dots; a picture that cannot be loaded is skipped (0). The stretch returns to 1.
+double render_and_place_barcode(int x, int y);
+// Deletes the scratch SVG file.
+void release_barcode();
+// Height factor of stacked symbols for a height 10, 20, .. 200 and a scale constant 5.89, 8.5,
+// 11.4 or 13.2; -1 for values outside the table.
+double height_scaler(int height, double scale_constant);

@@ -1,0 +1,26 @@
+// ZPL barcode commands: ^BY defaults, the symbology commands that prepare the pending field, and
+// the drawing of a barcode field at ^FD.
+#pragma once
+
+#include <cstddef>
+
+// Module widths and bar heights a barcode takes, in dots.
+inline constexpr int MAX_MODULE_DOTS = 10;
+inline constexpr int MAX_BAR_DOTS = 32000;
+
+void barcode_defaults();  // ^BY module width, ratio (ignored), height
+void barcode_code128();   // ^BC
+void barcode_code39();    // ^B3
+void barcode_code93();    // ^BA
+void barcode_i2of5();     // ^B2
+void barcode_ean13();     // ^BE
+void barcode_ean8();      // ^B8
+void barcode_upca();      // ^BU
+void barcode_qr();        // ^BQ
+
+// Draws the pending barcode field (field kinds 2 and 4) with the field data.
+void draw_barcode_field(const char* data, size_t n);
+
+// Check characters over the character values of ctoi2.
+char mod10(const char* data, size_t n);
+char mod43(const char* data, size_t n);
