@@ -70,6 +70,12 @@ void barcode_action(const char* data, size_t n) {
     }
     set_rotation(barcode_z.rotate);
     if (barcode_z.rotate == 'R') global.x_record += global.y_loc;
+    if (barcode_z.symbol == BARCODE_CODABAR) {
+        // Start and stop characters around the data. A check character would land after the stop
+        // character, where no reader looks for it: it is not appended.
+        d = static_cast<char>(barcode_z.opt1) + d + static_cast<char>(barcode_z.opt2);
+        barcode_z.digit = 'N';
+    }
     if (barcode_z.digit == 'Y') {
         if (barcode_z.symbol == BARCODE_CODE39) d += mod43(d.data(), d.size());
         else d += mod10(d.data(), d.size());
@@ -152,6 +158,38 @@ void barcode_upca() { linear(BARCODE_UPCA, true); }
 void barcode_ean13() {
     linear(BARCODE_EANX, false);
     ean_padding = true;
+}
+
+// ^B0: orientation, magnification m; bars m times the default height.
+void barcode_b0() {
+    add_line();
+    reset_barcode_defaults();
+    orientation();
+    int m = std::abs(next_par_int());
+    long h = long(m) * config.bar_h;
+    barcode_z.height = int(std::min<long>(h == 0 ? config.bar_h : h, MAX_BAR_DOTS));
+    barcode_z.symbol = BARCODE_C25INTER;
+    global.img_type = 2;
+}
+
+// Start or stop character of Codabar: A to D, anything else A.
+static uint8_t codabar_end(const char* p) {
+    int c = upper(p[0]);
+    return (c >= 'A' && c <= 'D' && p[1] == '\0') ? static_cast<uint8_t>(c) : 'A';
+}
+
+void barcode_codabar() {
+    add_line();
+    reset_barcode_defaults();
+    orientation();
+    next_par();  // check character: see barcode_action
+    bar_height(next_par_int());
+    barcode_z.pdata = yes_no(next_par(), 'Y');
+    barcode_z.pdata_above = yes_no(next_par(), 'N');
+    barcode_z.opt1 = codabar_end(next_par());
+    barcode_z.opt2 = codabar_end(next_par());
+    barcode_z.symbol = BARCODE_CODABAR;
+    global.img_type = 2;
 }
 
 void barcode_code39() {

@@ -10,6 +10,8 @@ inline constexpr int MAX_BAR_DOTS = 32000;
 
 void barcode_defaults();  // ^BY module width, ratio (ignored), height
 void barcode_code128();   // ^BC
+void barcode_b0();        // ^B0 (Interleaved 2 of 5 with a height factor)
+void barcode_codabar();   // ^BK
 void barcode_code39();    // ^B3
 void barcode_code93();    // ^BA
 void barcode_i2of5();     // ^B2

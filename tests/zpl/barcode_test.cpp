@@ -165,6 +165,10 @@ TEST_F(Barcodes, OtherLinearSymbologiesDecode) {
         {"^BEN,80,N^FD12345^FS", "0000000123457", "EAN-13"},
         {"^B8N,80,N^FD1234567^FS", "12345670", "EAN-8"},
         {"^BUN,80,N^FD01234567890^FS", "012345678905", "UPC-A"},
+        // the reader hands back the data without the start and stop characters
+        {"^BKN,N,80,N,N,B,D^FD123456^FS", "123456", "Codabar"},
+        {"^BKN,Y,80,N,N,X,C^FD31117013206375^FS", "31117013206375", "Codabar"},
+        {"^B0N,8^FD123456^FS", "123456", "ITF"},
     };
     for (const Case& c : cases) {
         DotImage img = label("^XA^BY2^FO100,50" + c.zpl + "^XZ");
@@ -175,6 +179,11 @@ TEST_F(Barcodes, OtherLinearSymbologiesDecode) {
         std::string got = zxing(img, dir.path, c.format);
         EXPECT_EQ(got, c.expect) << c.zpl;
     }
+}
+
+TEST_F(Barcodes, CodabarStartAndStopCharacters) {
+    DotImage img = label("^XA^BY2^FO100,50^BKN,Y,80,N,N,b,D^FD123456^FS^XZ");
+    EXPECT_EQ(zbar(img, dir.path), "B123456D") << "no check character after the stop character";
 }
 
 TEST_F(Barcodes, ModuleWidthZeroAndRejectedDataKeepTheLabel) {
