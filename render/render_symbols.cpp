@@ -69,6 +69,47 @@ int generate_qr_barcode_symbol(int symbology, int module_width, int height, int 
     return encode_symbol(symbology, height, scale, data, length, show_text, level);
 }
 
+char pdf417_data[PDF417_DATA_BYTES];
+namespace {
+zint_symbol* pdf417_symbol = nullptr;
+}
+
+void generate_pdf417_symbol(int symbology, int module_width, int height, int columns, int security) {
+    if (pdf417_symbol) ZBarcode_Delete(pdf417_symbol);
+    pdf417_symbol = ZBarcode_Create();
+    if (!pdf417_symbol) return;
+    std::snprintf(pdf417_symbol->outfile, sizeof pdf417_symbol->outfile, "%.255s", PATH_TO_BARCODE_SVG.c_str());
+    pdf417_symbol->symbology = symbology;
+    pdf417_symbol->option_1 = security;
+    pdf417_symbol->option_2 = columns;
+    pdf417_symbol->height = float(std::max(0, height));
+    pdf417_symbol->scale = 0.5f;  // one unit a module
+    std::snprintf(pdf417_symbol->fgcolour, sizeof pdf417_symbol->fgcolour, "000000");
+    std::snprintf(pdf417_symbol->bgcolour, sizeof pdf417_symbol->bgcolour, "ffffff00");
+    globalBarcodeWidthScaling = std::max(1, module_width);
+}
+
+int encode_pdf417(int x, int y) {
+    pdf417_data[PDF417_DATA_BYTES - 1] = '\0';
+    char* text = g_strstrip(pdf417_data);
+    if (text != pdf417_data) std::memmove(pdf417_data, text, std::strlen(text) + 1);
+    if (!pdf417_symbol) return -1;
+    int rc = ZBarcode_Encode_and_Print(pdf417_symbol, reinterpret_cast<const unsigned char*>(pdf417_data),
+                                       int(std::strlen(pdf417_data)), 0);
+    if (rc >= ZINT_ERROR) {
+        dbg("zint %d: %s\n", rc, pdf417_symbol->errtxt);
+        set_font_description("unifont", 14, 0, 1, 1);
+        fill_pango_layout(x, y, pdf417_symbol->errtxt);
+    }
+    ZBarcode_Delete(pdf417_symbol);
+    pdf417_symbol = nullptr;
+    if (rc >= ZINT_ERROR) {
+        globalBarcodeWidthScaling = 1.0;
+        return -1;
+    }
+    return 0;
+}
+
 double render_and_place_barcode(int x, int y) {
     double stretch = globalBarcodeWidthScaling;
     globalBarcodeWidthScaling = 1.0;

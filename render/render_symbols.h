@@ -23,6 +23,16 @@ int generate_qr_barcode_symbol(int symbology, int module_width, int height, int 
 // The same as generate_barcode_symbol (the 2-D symbols of other interpreters call it).
 int qr_generate_barcode_symbol(int symbology, int module_width, int height, int scale, const char* data,
                                int length, unsigned char show_text);
+// PDF417: prepares the symbol (security level, columns, height, one module = m dots) without
+// encoding; the interpreter collects the field data in pdf417_data, then calls encode_pdf417.
+inline constexpr int PDF417_DATA_BYTES = 1850;
+extern char pdf417_data[PDF417_DATA_BYTES];
+void generate_pdf417_symbol(int symbology, int module_width, int height, int columns, int security);
+// Encodes pdf417_data without its leading and trailing white space. When the encoder refuses the
+// data its message is drawn at (x, y) in unifont 14 points instead of the symbol. 0 on success,
+// -1 on failure (then there is nothing to place).
+int encode_pdf417(int x, int y);
+
 // Draws the symbol written by the last generate operation with its top-left corner at (x, y) (line
 // print mode: centred across the head at the running position). Returns the picture's height in
 // dots; a picture that cannot be loaded is skipped (0). The stretch returns to 1.

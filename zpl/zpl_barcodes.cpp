@@ -218,7 +218,33 @@ void barcode_qr() {
     global.img_type = 4;
 }
 
+// ^B7: orientation, row height factor r, security level s, columns c, rows n, truncate.
+void barcode_pdf417() {
+    add_line();
+    reset_barcode_defaults();
+    orientation();
+    int r = std::min(std::abs(next_par_int()), MAX_BAR_DOTS);
+    int s = next_par_int();
+    int c = next_par_int();
+    int n = std::clamp(next_par_int(), 0, 90);
+    if (c <= 0) c = 1;
+    c = std::min(c, 30);
+    set_rotation(barcode_z.rotate);
+    long rows_height = 2L * r * n / 3;
+    int height = int(std::min<long>(rows_height * c * 3 / 2, MAX_BAR_DOTS));
+    global.img_type = 3;
+    generate_pdf417_symbol(BARCODE_PDF417, module_width(), height, c, s);
+}
+
 void draw_barcode_field(const char* data, size_t n) {
+    if (global.img_type == 3) {
+        size_t used = std::strlen(pdf417_data);
+        size_t room = sizeof pdf417_data - 1 - used;
+        std::memcpy(pdf417_data + used, data, std::min(n, room));
+        pdf417_data[used + std::min(n, room)] = '\0';
+        place(encode_pdf417(global.x_loc, global.y_loc) == 0 ? 0 : -1);
+        pdf417_data[0] = '\0';
+    }
     if (global.img_type == 2) barcode_action(data, n);
     else if (global.img_type == 4) qr_barcode_action(data, n);
 }

@@ -19,6 +19,7 @@ void barcode_ean13();     // ^BE
 void barcode_ean8();      // ^B8
 void barcode_upca();      // ^BU
 void barcode_qr();        // ^BQ
+void barcode_pdf417();    // ^B7
 
 // Draws the pending barcode field (field kinds 2 and 4) with the field data.
 void draw_barcode_field(const char* data, size_t n);

@@ -181,6 +181,31 @@ TEST_F(Barcodes, OtherLinearSymbologiesDecode) {
     }
 }
 
+TEST_F(Barcodes, Pdf417DecodesWithoutItsOuterBlanks) {
+    DotImage img = label("^XA^BY2^FO100,100^B7N,4,2,3,10^FD  PDF417 DATA 12345  ^FS^XZ");
+    InkBox b = img.ink();
+    EXPECT_EQ(b.left, 100);
+    EXPECT_EQ(b.top, 100);
+    // start pattern: 8 modules bar, then 1-module space and bar
+    std::vector<int> bars = runs(img, b.top + 2, b.left, b.left + 40, true);
+    ASSERT_GE(bars.size(), 2u);
+    EXPECT_EQ(bars[0], 16);
+    EXPECT_EQ(bars[1], 2);
+    EXPECT_EQ(zxing(img, dir.path, "PDF417"), "PDF417 DATA 12345");
+    EXPECT_EQ(pdf417_data[0], '\0') << "the buffer is emptied";
+}
+
+TEST_F(Barcodes, Pdf417RefusedDataPrintsTheEncodersMessage) {
+    std::string data;
+    for (int i = 0; i < 500; ++i) data += "aB";
+    DotImage img = label("^XA^BY2^FO100,100^B7N,4,8,1,10^FD" + data + "^FS^FO100,600^GB10,10,10^FS^XZ");
+    InkBox text = img.ink_in(0, 0, 1728, 580);
+    ASSERT_FALSE(text.empty) << "the message is on the label";
+    EXPECT_NEAR(text.left, 100, 3);
+    EXPECT_LT(text.height(), 40) << "one line of text, no symbol";
+    EXPECT_TRUE(img.dot(105, 605));
+}
+
 TEST_F(Barcodes, CodabarStartAndStopCharacters) {
     DotImage img = label("^XA^BY2^FO100,50^BKN,Y,80,N,N,b,D^FD123456^FS^XZ");
     EXPECT_EQ(zbar(img, dir.path), "B123456D") << "no check character after the stop character";
