@@ -152,6 +152,8 @@ void barcode_defaults() {
 void barcode_code128() { linear(BARCODE_CODE128B, true); }
 void barcode_code93() { linear(BARCODE_CODE93, true); }
 void barcode_i2of5() { linear(BARCODE_C25INTER, true); }
+void barcode_industrial2of5() { linear(BARCODE_C25IND, false); }
+void barcode_iata2of5() { linear(BARCODE_C25IATA, false); }
 void barcode_ean8() { linear(BARCODE_EANX, false); }
 void barcode_upca() { linear(BARCODE_UPCA, true); }
 

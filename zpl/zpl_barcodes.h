@@ -16,6 +16,8 @@ void barcode_code39();    // ^B3
 void barcode_code93();    // ^BA
 void barcode_i2of5();     // ^B2
 void barcode_ean13();     // ^BE
+void barcode_industrial2of5();  // ^BI
+void barcode_iata2of5();        // ^BJ
 void barcode_ean8();      // ^B8
 void barcode_upca();      // ^BU
 void barcode_qr();        // ^BQ

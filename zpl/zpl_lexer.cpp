@@ -33,7 +33,8 @@ void no_effect() {}
 // ^IM ^IS ^XF ^XG) join this table with the barcode and graphics code; until then they end like
 // unknown commands, with no effect.
 const Command format_commands[] = {
-    {'B', '0', barcode_b0},     {'B', '7', barcode_pdf417},     {'B', 'K', barcode_codabar},
+    {'B', '0', barcode_b0},     {'B', '7', barcode_pdf417},    {'B', 'I', barcode_industrial2of5},
+    {'B', 'J', barcode_iata2of5},     {'B', 'K', barcode_codabar},
     {'B', '2', barcode_i2of5},  {'B', '3', barcode_code39},    {'B', '8', barcode_ean8},
     {'B', 'A', barcode_code93}, {'B', 'C', barcode_code128},   {'B', 'E', barcode_ean13},
     {'B', 'Q', barcode_qr},     {'B', 'U', barcode_upca},      {'B', 'Y', barcode_defaults},

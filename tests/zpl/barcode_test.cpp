@@ -206,6 +206,21 @@ TEST_F(Barcodes, Pdf417RefusedDataPrintsTheEncodersMessage) {
     EXPECT_TRUE(img.dot(105, 605));
 }
 
+// No reader here takes these two; their bars are measured: narrow elements 1 module, wide 3.
+TEST_F(Barcodes, Industrial2of5AndIata2of5Modules) {
+    for (const char* cmd : {"^BIN,60,N", "^BJN,60,N"}) {
+        DotImage img = label(std::string("^XA^BY3^FO100,50") + cmd + "^FD1234^FS^XZ");
+        InkBox b = img.ink();
+        ASSERT_FALSE(b.empty) << cmd;
+        EXPECT_EQ(b.left, 100) << cmd;
+        EXPECT_EQ(b.height(), 60) << cmd;
+        std::vector<int> bars = runs(img, b.top + 30, b.left, b.right, true);
+        std::vector<int> spaces = runs(img, b.top + 30, b.left, b.right, false);
+        for (int r : bars) EXPECT_TRUE(r == 3 || r == 9) << cmd << " bar " << r;
+        for (int r : spaces) EXPECT_EQ(r % 3, 0) << cmd << " space " << r;
+    }
+}
+
 TEST_F(Barcodes, CodabarStartAndStopCharacters) {
     DotImage img = label("^XA^BY2^FO100,50^BKN,Y,80,N,N,b,D^FD123456^FS^XZ");
     EXPECT_EQ(zbar(img, dir.path), "B123456D") << "no check character after the stop character";
