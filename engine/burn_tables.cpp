@@ -89,4 +89,26 @@ bool write_burn_table(const std::string& path, const BurnInputs& in, int k, doub
     return (std::fclose(f) == 0) && ok;
 }
 
+int write_all_burn_tables(const BurnInputs& in, const std::string& root, const char* who) {
+    struct Set {
+        const char* folder;
+        double vp;
+        const double* factors;
+        int classes;
+    };
+    const Set sets[] = {{"/burntables", in.vp, mains_temp_factor, MAINS_CLASSES},
+                        {"/burntables_battery", BATTERY_VP, battery_temp_factor, BATTERY_CLASSES}};
+    int failed = 0;
+    for (const Set& set : sets) {
+        for (int k = 0; k < 10; ++k) {
+            std::string path = root + set.folder + "/burntables" + std::to_string(k) + ".csv";
+            if (!write_burn_table(path, in, k, set.vp, set.factors, set.classes)) {
+                std::perror((std::string(who) + ": can't write " + path).c_str());
+                ++failed;
+            }
+        }
+    }
+    return failed;
+}
+
 }  // namespace engine

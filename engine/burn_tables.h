@@ -39,4 +39,9 @@ uint16_t burn_value(const BurnInputs& in, int k, int i, int s, double vp, const 
 bool write_burn_table(const std::string& path, const BurnInputs& in, int k, double vp, const double* factors,
                       int classes);
 
+// Writes the ten mains tables to "<root>/burntables/burntables%d.csv" and the ten battery
+// tables to "<root>/burntables_battery/burntables%d.csv" (root "" on the printer). Each file that
+// cannot be written is reported on standard error with `who`; returns how many failed.
+int write_all_burn_tables(const BurnInputs& in, const std::string& root, const char* who);
+
 }  // namespace engine

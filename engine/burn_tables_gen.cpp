@@ -18,25 +18,7 @@ int main(int argc, char** argv) {
     BurnInputs in = read_burn_inputs(argv[1], argv[2]);
     const std::string root = argv[3];
     mkdir(root.c_str(), 0755);
-    int failed = 0;
-    struct Set {
-        const char* folder;
-        double vp;
-        const double* factors;
-        int classes;
-    };
-    const Set sets[] = {{"burntables", in.vp, mains_temp_factor, MAINS_CLASSES},
-                        {"burntables_battery", BATTERY_VP, battery_temp_factor, BATTERY_CLASSES}};
-    for (const auto& [folder, vp, factors, classes] : sets) {
-        std::string dir = root + "/" + folder;
-        mkdir(dir.c_str(), 0755);
-        for (int k = 0; k < 10; ++k) {
-            std::string path = dir + "/burntables" + std::to_string(k) + ".csv";
-            if (!write_burn_table(path, in, k, vp, factors, classes)) {
-                std::perror(path.c_str());
-                ++failed;
-            }
-        }
-    }
+    for (const char* folder : {"/burntables", "/burntables_battery"}) mkdir((root + folder).c_str(), 0755);
+    int failed = write_all_burn_tables(in, root, "burn_tables_gen");
     return failed ? 1 : 0;
 }
