@@ -238,6 +238,24 @@ void barcode_pdf417() {
     generate_pdf417_symbol(BARCODE_PDF417, module_width(), height, c, s);
 }
 
+void barcode_command(int c2) {
+    static const struct {
+        char c2;
+        void (*handler)();
+    } table[] = {
+        {'0', barcode_b0},    {'2', barcode_i2of5},   {'3', barcode_code39}, {'7', barcode_pdf417},
+        {'8', barcode_ean8},  {'A', barcode_code93},  {'C', barcode_code128}, {'E', barcode_ean13},
+        {'I', barcode_industrial2of5}, {'J', barcode_iata2of5}, {'K', barcode_codabar},
+        {'Q', barcode_qr},    {'U', barcode_upca},    {'Y', barcode_defaults},
+    };
+    for (const auto& cmd : table) {
+        if (cmd.c2 == c2) {
+            cmd.handler();
+            return;
+        }
+    }
+}
+
 void draw_barcode_field(const char* data, size_t n) {
     if (global.img_type == 3) {
         size_t used = std::strlen(pdf417_data);

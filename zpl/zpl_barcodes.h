@@ -8,6 +8,10 @@
 inline constexpr int MAX_MODULE_DOTS = 10;
 inline constexpr int MAX_BAR_DOTS = 32000;
 
+// ^B followed by the symbology letter c2 (upper case): the command of that letter; unknown
+// letters have no effect.
+void barcode_command(int c2);
+
 void barcode_defaults();  // ^BY module width, ratio (ignored), height
 void barcode_code128();   // ^BC
 void barcode_b0();        // ^B0 (Interleaved 2 of 5 with a height factor)

@@ -29,15 +29,8 @@ struct Command {
 
 void no_effect() {}
 
-// Commands after the format prefix. The other barcodes, stored objects and graphics (^ID ^IL
-// ^IM ^IS ^XF ^XG) join this table with the barcode and graphics code; until then they end like
-// unknown commands, with no effect.
+// Commands after the format prefix (the barcodes, ^B<letter>, have their own table).
 const Command format_commands[] = {
-    {'B', '0', barcode_b0},     {'B', '7', barcode_pdf417},    {'B', 'I', barcode_industrial2of5},
-    {'B', 'J', barcode_iata2of5},     {'B', 'K', barcode_codabar},
-    {'B', '2', barcode_i2of5},  {'B', '3', barcode_code39},    {'B', '8', barcode_ean8},
-    {'B', 'A', barcode_code93}, {'B', 'C', barcode_code128},   {'B', 'E', barcode_ean13},
-    {'B', 'Q', barcode_qr},     {'B', 'U', barcode_upca},      {'B', 'Y', barcode_defaults},
     {'C', 'C', change_fprefix}, {'C', 'D', change_pdelimiter}, {'C', 'F', default_font},
     {'C', 'I', change_code},    {'C', 'T', change_cprefix},    {'C', 'W', font_ident},
     {'D', 'F', download_format},
@@ -144,6 +137,10 @@ void main_command() {
     c2 = upper(c2);
     if (c1 == 'A') {  // ^A<font letter>
         Font_type(static_cast<uint8_t>(c2));
+        return;
+    }
+    if (c1 == 'B') {  // ^B<symbology>
+        barcode_command(c2);
         return;
     }
     dispatch(format_commands, c1, c2);
