@@ -31,6 +31,9 @@ bool (*zpl_refill)() = nullptr;
 
 namespace {
 bool dry_seen = false;  // test mode: the ring is empty and that has been reported
+// Bytes put back in front of the ring by the command thread (its own; no lock).
+std::string pushed_input;
+size_t pushed_pos = 0;
 
 size_t free_between(size_t r, size_t w) {
     long d = long(r) - long(w);
@@ -41,6 +44,8 @@ size_t free_between(size_t r, size_t w) {
 void init_data_inbuf() {
     std::memset(char_buffter, 0, sizeof char_buffter);
     dry_seen = false;
+    pushed_input.clear();
+    pushed_pos = 0;
     input_data.store(0);
     printing_data.store(0);
 }
@@ -66,7 +71,24 @@ void ring_put(const uint8_t* bytes, size_t n) {
     }
 }
 
+void push_input(const std::string& bytes) {
+    pushed_input = bytes + pushed_input.substr(pushed_pos);
+    pushed_pos = 0;
+}
+
+void unget_char(int c) {
+    if (c >= 0) push_input(std::string(1, static_cast<char>(c)));
+}
+
 int get_datas() {
+    if (pushed_pos < pushed_input.size()) {
+        int c = static_cast<uint8_t>(pushed_input[pushed_pos++]);
+        if (pushed_pos == pushed_input.size()) {
+            pushed_input.clear();
+            pushed_pos = 0;
+        }
+        return c;
+    }
     size_t r = printing_data.load(std::memory_order_relaxed);
     if (r == input_data.load(std::memory_order_acquire)) return -1;
     int c = char_buffter[r];

@@ -40,6 +40,11 @@ void ring_put(const uint8_t* bytes, size_t n);
 // Feeds one job file into the ring, converted by CurrentEncodingMode. -1 when it cannot be opened.
 int put_data_charbuf(const char* path);
 
+// Bytes the command thread puts back in front of the ring (a stored format being replayed, a
+// prefix read one byte too far): they are read before anything still in the ring.
+void push_input(const std::string& bytes);
+void unget_char(int c);
+
 int get_datas();     // next byte, or -1 when empty
 int get_one_char();  // next byte; when dry tells the slave once and waits
 int gech();          // next byte of at least 0x20: control bytes are dropped

@@ -6,6 +6,7 @@
 #include "zpl_input.h"
 #include "zpl_label.h"
 #include "zpl_lexer.h"
+#include "zpl_objects.h"
 
 #include <pthread.h>
 
@@ -39,6 +40,7 @@ int main() {
     init_global_defines(g);
     g_debug_msg = g.DEBUG_MSG_double == 1 ? 1 : 0;
     init_render_settings(g);
+    init_object_folders(g);
     ENGINE_INTAKE_FOLDER = or_default(g.ENGINE_INTAKE_FOLDER, "/tmp/engine_intake");
     ZPL_CONFIG_FILE = or_default(g.ZPL_CONFIG_FILE, "/home/zpl_emu.cfg");
 

@@ -2,6 +2,7 @@
 #include "zpl_label.h"
 
 #include "zpl_barcodes.h"
+#include "zpl_objects.h"
 
 #include "image_builder.h"
 #include "keyfile.h"
@@ -23,7 +24,7 @@ GLOBAL_PROPERTIES global;
 TEXT_PROPERTIES text;
 BARCODE_PROPERTIES barcode_z;
 char zpl_fonts[ZPL_FONT_COUNT][FONT_NAME_BYTES];
-char fn_char[STORED_FIELDS][FONT_NAME_BYTES];
+char fn_char[STORED_FIELDS][STORED_FIELD_BYTES];
 int global_height_of_job = 1500;
 std::string ZPL_CONFIG_FILE = "/home/zpl_emu.cfg";
 std::string FONTS_LIST_PATH = "/usr/share/fontslist";
@@ -219,11 +220,14 @@ void start_zpl_job() {
     reset_position_defaults();
     reset_barcode_defaults();
     global.creat_image = 0;
+    global.fn_number = 0;
     discard_render_state();
     new_render_state();
 }
 
 void end_zpl_job() {
+    if (start_format_replay()) return;  // the recalled format's commands come first
+    global.fn_number = 0;
     if (global.creat_image == 1) {
         render_image_as_dotimage();
         new_render_state();
@@ -316,8 +320,6 @@ void change_code() {
     add_line();
     config.inte_code = next_par_int();
 }
-
-void download_format() { add_line(); }
 
 size_t convert_hex(const char* data, size_t n, char* out) {
     size_t o = 0;
@@ -448,17 +450,28 @@ static void draw_pending_field(const char* data, size_t n) {
     global.creat_image = 1;
 }
 
+// Numbered fields: a label that recalls a stored format gives the data of its fields with
+// ^FNn^FD...; the format's own ^FNn places that data (its ^FD, if any, is the default).
 void fd_data() {
     add_line();
-    draw_pending_field(line_char.com_char, std::strlen(line_char.com_char));
+    const char* data = line_char.com_char;
+    if (global.fn_number > 0) {
+        char* stored = fn_char[global.fn_number - 1];
+        global.fn_number = 0;
+        if (format_recalled()) {
+            g_strlcpy(stored, data, STORED_FIELD_BYTES);
+            reset_position_defaults();
+            return;
+        }
+        if (format_replaying() && stored[0]) data = stored;
+    }
+    draw_pending_field(data, std::strlen(data));
 }
 
 void fn_data() {
     add_line();
     int n = next_par_int();
-    if (n < 1 || n > STORED_FIELDS) return;
-    const char* stored = fn_char[n - 1];
-    if (stored[0]) draw_pending_field(stored, std::strlen(stored));
+    global.fn_number = (n >= 1 && n <= STORED_FIELDS) ? n : 0;
 }
 
 void read_hex() {
@@ -477,6 +490,11 @@ void fo_location() {
 }
 
 void fs_dataend() {
+    if (global.fn_number > 0) {  // a numbered field of a format without ^FD of its own
+        const char* stored = fn_char[global.fn_number - 1];
+        global.fn_number = 0;
+        if (format_replaying() && stored[0]) draw_pending_field(stored, std::strlen(stored));
+    }
     reset_text_defaults();
     reset_position_defaults();
 }

@@ -29,6 +29,7 @@ struct GLOBAL_PROPERTIES {
     int lab_len = 0;                 // base of ^FT positions
     int lab_width = 0;
     uint8_t symbol = 0;              // a format prefix already taken by a parameter scan
+    int fn_number = 0;               // ^FN of the pending field (1..STORED_FIELDS), 0 = none
 };
 
 struct TEXT_PROPERTIES {
@@ -52,7 +53,8 @@ struct BARCODE_PROPERTIES {
 
 inline constexpr int ZPL_FONT_COUNT = 36;    // A..Z, 0..9
 inline constexpr int FONT_NAME_BYTES = 255;
-inline constexpr int STORED_FIELDS = 9;
+inline constexpr int STORED_FIELDS = 99;        // ^FN1 .. ^FN99
+inline constexpr int STORED_FIELD_BYTES = 1024;  // as much as one field's data
 inline constexpr int MAX_FONT_DOTS = 32000;  // largest character height or width taken
 
 extern GLOBAL_CONFIG config;
@@ -60,7 +62,7 @@ extern GLOBAL_PROPERTIES global;
 extern TEXT_PROPERTIES text;
 extern BARCODE_PROPERTIES barcode_z;
 extern char zpl_fonts[ZPL_FONT_COUNT][FONT_NAME_BYTES];
-extern char fn_char[STORED_FIELDS][FONT_NAME_BYTES];
+extern char fn_char[STORED_FIELDS][STORED_FIELD_BYTES];
 extern int global_height_of_job;
 extern std::string ZPL_CONFIG_FILE;
 extern std::string FONTS_LIST_PATH;  // "/usr/share/fontslist": family:file lines for ^CW
@@ -82,7 +84,6 @@ void Font_type(uint8_t f);   // ^A, with its font letter
 void default_font();         // ^CF ~CF
 void font_ident();           // ^CW ~CW
 void change_code();          // ^CI ~CI
-void download_format();      // ^DF
 void fd_data();              // ^FD
 void read_hex();             // ^FH
 void fn_data();              // ^FN

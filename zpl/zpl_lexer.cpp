@@ -6,6 +6,7 @@
 #include "zpl_graphics.h"
 #include "zpl_input.h"
 #include "zpl_label.h"
+#include "zpl_objects.h"
 
 #include <cctype>
 #include <cerrno>
@@ -38,21 +39,23 @@ const Command format_commands[] = {
     {'F', 'O', fo_location},    {'F', 'S', fs_dataend},        {'F', 'T', ft_loc},
     {'F', 'W', fw_orientation},
     {'G', 'B', graphic_box},    {'G', 'C', graphic_circle},    {'G', 'D', graphic_diagonalline},
-    {'G', 'E', graphic_ellipse},
+    {'G', 'E', graphic_ellipse}, {'G', 'F', graphic_field},
+    {'I', 'D', del_object},     {'I', 'L', image_load},        {'I', 'M', image_move},
+    {'I', 'S', image_save},
     {'J', 'M', set_dot_inch},
     {'L', 'H', lab_home},       {'L', 'L', lab_len},
     {'M', 'D', media_darkness},
     {'P', 'Q', no_effect},      // print quantity: one label is printed per format
     {'P', 'W', prn_width},
-    {'X', 'A', start_zpl_job},  {'X', 'Z', end_zpl_job},
+    {'X', 'A', start_zpl_job},  {'X', 'F', recall_format},     {'X', 'G', recall_grphic},
+    {'X', 'Z', end_zpl_job},
 };
 
 // Commands after the control prefix (first letter upper case as written).
 const Command control_commands[] = {
     {'C', 'C', change_fprefix}, {'C', 'D', change_pdelimiter}, {'C', 'F', default_font},
     {'C', 'I', change_code},    {'C', 'T', change_cprefix},    {'C', 'W', font_ident},
-    {'S', 'D', set_contrast},
-    // ~DG (graphic download, second letter as written) comes with the graphics code.
+    {'D', 'G', dgdata},         {'S', 'D', set_contrast},
 };
 
 template <size_t N>
