@@ -1,5 +1,7 @@
 #include "render_test_support.h"
 
+#include "render_symbols.h"
+
 #include "image_builder.h"
 
 #include <algorithm>
@@ -110,6 +112,7 @@ void RenderTest::SetUp() {
     PATH_TO_DOTIMAGE_FILES = images;
     IMSTART_INTAKE_FOLDER = trigger_folder;
     IMSTART_TRIGGER_FILENAME = "imstart";
+    PATH_TO_BARCODE_SVG = dir.path + "/barcode.svg";
     nameBuff = images + "/dotimage-zzzzzz.pbm";
     newpbm = 0;
     label_length = 0;
