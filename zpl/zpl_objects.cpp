@@ -285,8 +285,18 @@ bool file_exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The object named by the command's next parameter.
-bool object_param(StoredObject& obj) { return parse_object_name(next_par(), obj) && obj.kind != ObjectKind::None; }
+// A name without an extension is taken with the one the command implies ("LOGO" is "LOGO.GRF"
+// for ~DG and ^XG, "SHIP" is "SHIP.ZPL" for ^DF and ^XF).
+std::string with_extension(std::string name, const char* ext) {
+    size_t colon = name.size() >= 2 && name[1] == ':' ? 2 : 0;
+    if (!name.empty() && name.find('.', colon) == std::string::npos) name += ext;
+    return name;
+}
+
+// The object named by the command's next parameter (with `ext` when it names none).
+bool object_param(StoredObject& obj, const char* ext = "") {
+    return parse_object_name(with_extension(next_par(), ext).c_str(), obj) && obj.kind != ObjectKind::None;
+}
 
 // ^IL and ^IM: a stored graphic at magnification 1, or a picture.
 void place_object(const StoredObject& obj) {
@@ -307,7 +317,8 @@ bool replaying = false;
 bool parse_object_name(const char* text, StoredObject& obj) {
     obj = StoredObject{};
     std::string s = text ? text : "";
-    while (!s.empty() && (s.back() == ' ')) s.pop_back();
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    s.erase(0, s.find_first_not_of(' ') == std::string::npos ? s.size() : s.find_first_not_of(' '));
     if (s.size() >= 2 && s[1] == ':') {
         obj.device = s[0];
         obj.name = s.substr(2);
@@ -412,7 +423,8 @@ void dgdata() {
     g.bits.assign(size_t(total), 0);
     read_graphic_data(g);
     StoredObject obj;
-    if (parse_object_name(name.c_str(), obj) && obj.kind == ObjectKind::Graphic) write_graphic_file(obj, g);
+    if (parse_object_name(with_extension(name, ".GRF").c_str(), obj) && obj.kind == ObjectKind::Graphic)
+        write_graphic_file(obj, g);
 }
 
 // ^GFa,b,c,d,data: a graphic drawn at the field origin. a is the data's form: A ASCII
@@ -451,7 +463,7 @@ void graphic_field() {
 void recall_grphic() {
     add_line();
     StoredObject obj;
-    bool ok = object_param(obj) && obj.kind == ObjectKind::Graphic;
+    bool ok = object_param(obj, ".GRF") && obj.kind == ObjectKind::Graphic;
     int fx = next_par_int(), fy = next_par_int();
     if (fx <= 0) fx = 1;
     if (fy <= 0) fy = 1;
@@ -570,7 +582,7 @@ void download_format() {
     add_line();
     StoredObject obj;
     // Without a format name (or inside a replayed format) the commands run as usual.
-    if (replaying || !object_param(obj) || obj.kind != ObjectKind::Format) return;
+    if (replaying || !object_param(obj, ".ZPL") || obj.kind != ObjectKind::Format) return;
     std::string body;
     if (global.symbol != 0) {  // the prefix that ended the name
         body.push_back(static_cast<char>(global.symbol));
@@ -612,7 +624,7 @@ void download_format() {
 void recall_format() {
     add_line();
     StoredObject obj;
-    if (replaying || !object_param(obj) || obj.kind != ObjectKind::Format) return;
+    if (replaying || !object_param(obj, ".ZPL") || obj.kind != ObjectKind::Format) return;
     FILE* f = std::fopen(obj.path.c_str(), "rb");
     if (!f) return;
     std::string body(MAX_FORMAT_BYTES, '\0');

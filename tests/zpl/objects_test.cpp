@@ -57,7 +57,8 @@ TEST_F(ZplObjects, DownloadGraphicStoresHeaderAndRows) {
     EXPECT_EQ(stored(ram_graphics + "/LOGO.GRF"), "08 00 00 00 02 00 FF 00 FF 00 FF 00 FF 00");
     EXPECT_EQ(count_shell("sync"), 0) << "the RAM device is not synced";
 
-    run("~DGE:LOGO.GRF,4,2,0102A0B0\n");
+    // Without an extension the name is a graphic's.
+    run("~DGE:LOGO,4,2,0102A0B0\n");
     EXPECT_EQ(stored(flash_graphics + "/LOGO.GRF"), "04 00 00 00 02 00 01 02 A0 B0");
     EXPECT_EQ(count_shell("sync"), 1);
 }
@@ -188,7 +189,7 @@ TEST_F(ZplObjects, GraphicFieldInEveryEncoding) {
 
 TEST_F(ZplObjects, RecallGraphicWithMagnification) {
     run("~DGR:SQ.GRF,4,1,F0F0F0F0\n");
-    DotImage img = label("^XA^FO100,50^XGR:SQ.GRF,2,3^FS^XZ");
+    DotImage img = label("^XA^FO100,50^XG R:SQ,2,3^FS^XZ");
     InkBox b = img.ink();
     EXPECT_EQ(b.left, 100);
     EXPECT_EQ(b.top, 50);
