@@ -4,6 +4,10 @@
 // background. The symbol is asked for at half the scale the callers give, so a module is `scale`
 // units and bars are (height / 2) * scale units tall, and with a fully transparent background, so
 // that only the bars and the human-readable line become ink when the picture is stamped.
+//
+// The stretch that makes a module m dots applies to the bars only: the letters of the
+// human-readable line are scaled evenly (fit_text_to_stretch), so they are never squashed into
+// the guard bars or drawn thin and tall.
 #include "render_symbols.h"
 
 #include "image_builder.h"
@@ -21,8 +25,24 @@ std::string PATH_TO_BARCODE_SVG = "/tmp/barcode.svg";
 double globalBarcodeWidthScaling = 1.0;
 
 namespace {
+// How the human-readable line of the next placement is sized (see fit_text_to_stretch).
+bool text_in_slots = false;
+// Width in dots the next picture is scaled to, both ways; 0 = stretched along the modules only.
+double fit_width_dots = 0;
+
+// Symbologies whose digits sit in fixed places between the guard bars.
+bool digits_between_guards(int symbology) {
+    switch (symbology) {
+    case BARCODE_EANX: case BARCODE_EANX_CHK: case BARCODE_UPCA: case BARCODE_UPCA_CHK:
+    case BARCODE_UPCE: case BARCODE_UPCE_CHK: case BARCODE_ISBNX:
+        return true;
+    default:
+        return false;
+    }
+}
+
 int encode_symbol(int symbology, double height, double scale, const char* data, int length,
-                  unsigned char show_text, int option_1) {
+                  unsigned char show_text, int option_1, const std::string& primary = "") {
     if (!data || length <= 0 || !std::isfinite(scale) || scale <= 0 || !std::isfinite(height)) return ZINT_ERROR_INVALID_DATA;
     zint_symbol* symbol = ZBarcode_Create();
     if (!symbol) return ZINT_ERROR_MEMORY;
@@ -35,6 +55,9 @@ int encode_symbol(int symbology, double height, double scale, const char* data, 
     symbol->border_width = 0;
     symbol->show_hrt = show_text ? 1 : 0;
     if (option_1 > 0) symbol->option_1 = option_1;
+    std::snprintf(symbol->primary, sizeof symbol->primary, "%s", primary.c_str());
+    text_in_slots = digits_between_guards(symbology);
+    fit_width_dots = 0;
     std::snprintf(symbol->fgcolour, sizeof symbol->fgcolour, "000000");
     std::snprintf(symbol->bgcolour, sizeof symbol->bgcolour, "ffffff00");  // transparent
     int rc = ZBarcode_Encode_and_Print(symbol, reinterpret_cast<const unsigned char*>(data), length, 0);
@@ -69,6 +92,15 @@ int generate_qr_barcode_symbol(int symbology, int module_width, int height, int 
     return encode_symbol(symbology, height, scale, data, length, show_text, level);
 }
 
+int generate_maxicode_symbol(const char* data, int length, int mode, const std::string& primary, double width_dots) {
+    if (!std::isfinite(width_dots) || width_dots <= 0) return ZINT_ERROR_INVALID_OPTION;
+    if (mode < 2 || mode > 6) mode = 0;
+    globalBarcodeWidthScaling = 1.0;
+    int rc = encode_symbol(BARCODE_MAXICODE, 0, 2, data, length, 0, mode, primary);
+    if (rc == 0) fit_width_dots = width_dots;
+    return rc;
+}
+
 char pdf417_data[PDF417_DATA_BYTES];
 namespace {
 zint_symbol* pdf417_symbol = nullptr;
@@ -77,6 +109,8 @@ zint_symbol* pdf417_symbol = nullptr;
 void generate_pdf417_symbol(int symbology, int module_width, int height, int columns, int security) {
     if (pdf417_symbol) ZBarcode_Delete(pdf417_symbol);
     pdf417_symbol = ZBarcode_Create();
+    text_in_slots = false;
+    fit_width_dots = 0;
     if (!pdf417_symbol) return;
     std::snprintf(pdf417_symbol->outfile, sizeof pdf417_symbol->outfile, "%.255s", PATH_TO_BARCODE_SVG.c_str());
     pdf417_symbol->symbology = symbology;
@@ -110,13 +144,83 @@ int encode_pdf417(int x, int y) {
     return 0;
 }
 
+namespace {
+// Number in the attribute `name` of the tag that spans [from, to) of svg; false when absent.
+bool svg_attribute(const std::string& svg, size_t from, size_t to, const char* name, double& value,
+                   size_t* value_at = nullptr, size_t* value_end = nullptr) {
+    std::string key = std::string(" ") + name + "=\"";
+    size_t at = svg.find(key, from);
+    if (at == std::string::npos || at >= to) return false;
+    const char* start = svg.c_str() + at + key.size();
+    char* end = nullptr;
+    value = g_ascii_strtod(start, &end);
+    if (end == start || !std::isfinite(value)) return false;
+    if (value_at) *value_at = size_t(start - svg.c_str());
+    if (value_end) *value_end = size_t(end - svg.c_str());
+    return true;
+}
+
+std::string svg_number(double v) {
+    char buf[G_ASCII_DTOSTR_BUF_SIZE];
+    return g_ascii_formatd(buf, sizeof buf, "%.5f", v);
+}
+}  // namespace
+
+// The placement stretches the picture by `stretch` along the modules only, which would squash or
+// widen the letters of the human-readable line. Each text element is given a transform that undoes
+// the stretch and scales its letters evenly by `factor` about the point where its anchor meets the
+// top of the digits, so the line keeps its place under the bars. The picture grows downward when
+// the letters do.
+void fit_text_to_stretch(std::string& svg, double stretch, double factor) {
+    if (!(stretch > 0) || !(factor > 0) || (stretch == 1 && factor == 1)) return;
+    double bottom = 0;
+    for (size_t pos = svg.find("<text "); pos != std::string::npos; pos = svg.find("<text ", pos + 1)) {
+        size_t close = svg.find('>', pos);
+        if (close == std::string::npos) break;
+        double x = 0, y = 0, size = 0;
+        if (!svg_attribute(svg, pos, close, "x", x) || !svg_attribute(svg, pos, close, "y", y) ||
+            !svg_attribute(svg, pos, close, "font-size", size))
+            continue;
+        double top = y - 0.72 * size;  // digits are about 0.72 of the font size tall
+        double a = factor / stretch;
+        std::string transform = " transform=\"matrix(" + svg_number(a) + " 0 0 " + svg_number(factor) + " " +
+                                svg_number(x * (1 - a)) + " " + svg_number(top * (1 - factor)) + ")\"";
+        svg.insert(pos + 5, transform);
+        bottom = std::max(bottom, top + (y + 0.25 * size - top) * factor);
+    }
+    size_t root = svg.find("<svg ");
+    if (root == std::string::npos) return;
+    size_t root_close = svg.find('>', root);
+    double height = 0;
+    size_t at = 0, end = 0;
+    if (svg_attribute(svg, root, root_close, "height", height, &at, &end) && bottom > height)
+        svg.replace(at, end - at, svg_number(std::ceil(bottom)));
+}
+
 double render_and_place_barcode(int x, int y) {
     double stretch = globalBarcodeWidthScaling;
     globalBarcodeWidthScaling = 1.0;
+    double fit_width = fit_width_dots;
+    fit_width_dots = 0;
     cairo_t* cr = recording_cairo_context;
     if (!cr) return 0;
+    int angle = int(rotate_barcode);
+    bool centred = global_line_print_enabled_flag && angle != 90 && angle != 180 && angle != 270;
+    if (!std::isfinite(stretch) || stretch <= 0) return 0;
+    if (centred) stretch = 1;  // stamped as drawn
+
+    gchar* contents = nullptr;
+    gsize length = 0;
     GError* error = nullptr;
-    RsvgHandle* handle = rsvg_handle_new_from_file(PATH_TO_BARCODE_SVG.c_str(), &error);
+    RsvgHandle* handle = nullptr;
+    if (g_file_get_contents(PATH_TO_BARCODE_SVG.c_str(), &contents, &length, &error)) {
+        std::string svg(contents, length);
+        g_free(contents);
+        // Letters grow with the module width, never smaller than the encoder draws them for 3-dot
+        // modules (digits about 15 dots tall), except where they have to fit between guard bars.
+        fit_text_to_stretch(svg, stretch, text_in_slots ? stretch : std::max(stretch, 1.0));
+        handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &error);
+    }
     if (!handle) {
         // The symbol is skipped; the rest of the label is still drawn.
         std::fprintf(stderr, "FAIL: %s\n", error ? error->message : "no picture");
@@ -125,33 +229,32 @@ double render_and_place_barcode(int x, int y) {
     }
     rsvg_handle_set_dpi(handle, PRINTHEAD_DPI);
     double w = 0, hgt = 0;
-    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &hgt) || !(w > 0) || !(hgt > 0) ||
-        !std::isfinite(stretch) || stretch <= 0) {
+    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &hgt) || !(w > 0) || !(hgt > 0)) {
         g_object_unref(handle);
         return 0;
     }
+    // Scale along the modules (sx) and across them (sy); a symbol of fixed size is scaled evenly.
+    double sx = stretch, sy = 1;
+    if (fit_width > 0) sx = sy = fit_width / w;
+    double drawn_w = w * sx, drawn_h = hgt * sy;
     cairo_save(cr);
     cairo_set_source_rgba(cr, 1, 1, 1, 1);
-    int angle = int(rotate_barcode);
-    if (global_line_print_enabled_flag && angle != 90 && angle != 180 && angle != 270) {
+    if (centred) {
         // Centred across the head, unstretched, at the running position.
-        cairo_translate(cr, PRINTHEAD_DOT_WIDTH / 2 - w / 2, currentLineSpacing + boundingBox_y);
+        cairo_translate(cr, PRINTHEAD_DOT_WIDTH / 2 - drawn_w / 2, currentLineSpacing + boundingBox_y);
     } else if (angle == 90) {  // modules run down the page
-        cairo_translate(cr, x + hgt, y);
+        cairo_translate(cr, x + drawn_h, y);
         cairo_rotate(cr, M_PI / 2);
-        cairo_scale(cr, stretch, 1);
     } else if (angle == 180) {
-        cairo_translate(cr, x + w * stretch, y + hgt);
+        cairo_translate(cr, x + drawn_w, y + drawn_h);
         cairo_rotate(cr, M_PI);
-        cairo_scale(cr, stretch, 1);
     } else if (angle == 270) {  // modules run up the page
-        cairo_translate(cr, x, y + w * stretch);
+        cairo_translate(cr, x, y + drawn_w);
         cairo_rotate(cr, -M_PI / 2);
-        cairo_scale(cr, stretch, 1);
     } else {
         cairo_translate(cr, x, y);
-        cairo_scale(cr, stretch, 1);
     }
+    cairo_scale(cr, sx, sy);
     RsvgRectangle viewport{0, 0, w, hgt};
     if (!rsvg_handle_render_document(handle, cr, &viewport, &error)) {
         std::fprintf(stderr, "FAIL: %s\n", error ? error->message : "cannot draw the picture");
@@ -159,8 +262,8 @@ double render_and_place_barcode(int x, int y) {
     }
     cairo_restore(cr);
     g_object_unref(handle);
-    if (global_line_print_enabled_flag) boundingBox_y += hgt / 2 + currentLineSpacing + IMAGE_PADDING;
-    return hgt;
+    if (global_line_print_enabled_flag) boundingBox_y += drawn_h / 2 + currentLineSpacing + IMAGE_PADDING;
+    return drawn_h;
 }
 
 void release_barcode() { unlink(PATH_TO_BARCODE_SVG.c_str()); }

@@ -1,7 +1,8 @@
 // Barcode and 2-D symbols: Zint encodes the data into an SVG scratch file, librsvg draws it onto the
 // page recording at the field origin, turned by rotate_barcode and stretched along the modules so
-// that one module is the requested number of dots. Only the bars and the human-readable line are
-// ink: the symbol's background is transparent.
+// that one module is the requested number of dots (the letters of the human-readable line keep
+// their shape). Only the bars and the human-readable line are ink: the symbol's background is
+// transparent.
 //
 // One symbol at a time: a generate operation, then (only when it returned 0)
 // render_and_place_barcode, then release_barcode.
@@ -23,6 +24,11 @@ int generate_qr_barcode_symbol(int symbology, int module_width, int height, int 
 // The same as generate_barcode_symbol (the 2-D symbols of other interpreters call it).
 int qr_generate_barcode_symbol(int symbology, int module_width, int height, int scale, const char* data,
                                int length, unsigned char show_text);
+// MaxiCode: a symbol of its fixed size, scaled evenly so that it is width_dots wide (its height
+// follows). No text line, no rotation. Mode 2 to 6, or 0 for the encoder's choice; modes 2 and 3
+// carry the primary message: postal code (9 digits / 6 letters and digits), 3-digit country code,
+// 3-digit class of service.
+int generate_maxicode_symbol(const char* data, int length, int mode, const std::string& primary, double width_dots);
 // PDF417: prepares the symbol (security level, columns, height, one module = m dots) without
 // encoding; the interpreter collects the field data in pdf417_data, then calls encode_pdf417.
 inline constexpr int PDF417_DATA_BYTES = 1850;
@@ -37,6 +43,10 @@ int encode_pdf417(int x, int y);
 // print mode: centred across the head at the running position). Returns the picture's height in
 // dots; a picture that cannot be loaded is skipped (0). The stretch returns to 1.
 double render_and_place_barcode(int x, int y);
+// The placement stretches a picture by `stretch` along the modules only. Gives each text element of
+// Zint's SVG a transform so that its letters are scaled evenly by `factor` instead, anchored where
+// the top of its digits meets its anchor point; the picture's height grows with taller letters.
+void fit_text_to_stretch(std::string& svg, double stretch, double factor);
 // Deletes the scratch SVG file.
 void release_barcode();
 // Height factor of stacked symbols for a height 10, 20, .. 200 and a scale constant 5.89, 8.5,
