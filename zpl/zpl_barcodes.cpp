@@ -14,7 +14,9 @@
 #include <string>
 
 namespace {
-bool ean_padding = false;  // ^BE: short data is padded to 12 digits
+// The encoder picks the EAN symbol by the length of the data; the command fixes which one is meant.
+enum class EanForm { Ean13, Ean8, AddOn };
+EanForm ean_form = EanForm::Ean13;
 
 int upper(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
@@ -34,6 +36,7 @@ void bar_height(int h) {
 // Orientation, height, text, above, check: the layout most linear symbols share.
 void linear(int symbology, bool with_check) {
     add_line();
+    ean_form = EanForm::Ean13;
     reset_barcode_defaults();
     orientation();
     bar_height(next_par_int());
@@ -62,11 +65,27 @@ void place(int rc) {
 
 void barcode_action(const char* data, size_t n) {
     std::string d(data, n);
-    if (barcode_z.symbol == BARCODE_EANX && ean_padding) {
-        // Short data is padded on the left to the 12 digits the symbol carries; 12 or 13 digits
-        // are taken as they are (the encoder adds or checks the check digit).
-        if (d.size() < 12) d.insert(0, 12 - d.size(), '0');
-        ean_padding = false;
+    if (barcode_z.symbol == BARCODE_MAXICODE) {
+        d.resize(convert_hex(data, n, d.data()));
+        barcode_z.digit = 'N';
+    }
+    if (barcode_z.symbol == BARCODE_UPCE) {
+        // The check digit belongs to the number itself: none is appended.
+        barcode_z.digit = 'N';
+        std::string upce;
+        if (upce_data(d, upce) != 0) return;
+        d = upce;
+    }
+    if (barcode_z.symbol == BARCODE_EANX) {
+        // Short data is padded on the left to the digits the symbol carries (12 or 7); with its
+        // check digit it is taken as it is (the encoder adds or checks the check digit). Data too
+        // long for the symbol would become another one: nothing is drawn. Alone, the encoder draws
+        // 1 or 2 digits as the 2-digit add-on and 3 to 5 digits as the 5-digit one; add-ons carry
+        // no check digit.
+        size_t digits = ean_form == EanForm::Ean13 ? 12 : ean_form == EanForm::Ean8 ? 7 : 0;
+        if (d.size() > (digits ? digits + 1 : 5)) return;
+        if (d.size() < digits) d.insert(0, digits - d.size(), '0');
+        if (ean_form == EanForm::AddOn) barcode_z.digit = 'N';
     }
     set_rotation(barcode_z.rotate);
     if (barcode_z.rotate == 'R') global.x_record += global.y_loc;
@@ -84,6 +103,23 @@ void barcode_action(const char* data, size_t n) {
     std::memcpy(barcode_z.data, d.data(), d.size());
     barcode_z.data[d.size()] = '\0';
     label_length = std::max(label_length, 3 * barcode_z.height);
+    if (barcode_z.symbol == BARCODE_MAXICODE) {
+        // Modes 2 and 3 (carrier labels): the data starts with the primary message, class of
+        // service (3 digits), country code (3 digits) and postal code (9 digits / 6 characters).
+        int mode = barcode_z.opt1;
+        std::string primary, secondary = d;
+        if (mode == 2 || mode == 3) {
+            size_t postal = mode == 2 ? 9 : 6;
+            if (d.size() < 6 + postal) return;
+            std::string code = d.substr(6, postal);
+            code.erase(code.find_last_not_of(' ') + 1);
+            primary = code + d.substr(3, 3) + d.substr(0, 3);
+            secondary = d.substr(6 + postal);
+        }
+        place(generate_maxicode_symbol(secondary.data(), int(secondary.size()), mode, primary,
+                                       MAXICODE_WIDTH_INCHES * PRINTHEAD_DPI));
+        return;
+    }
     int rc = generate_barcode_symbol(barcode_z.symbol, module_width(), 2.0 * barcode_z.height / 3, 3,
                                      barcode_z.data, int(d.size()), barcode_z.pdata == 'Y');
     place(rc);
@@ -139,6 +175,44 @@ char mod43(const char* data, size_t n) {
     return table[((sum % 43) + 43) % 43];
 }
 
+namespace {
+bool all_digits(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+}  // namespace
+
+int upce_data(const std::string& data, std::string& out) {
+    if (data.size() <= 9) {
+        // Number system, six digits and check digit as the encoder takes them (it pads shorter
+        // data and checks a given check digit). A number system other than 0 or 1 would be
+        // replaced by 0 without a word, which is another number: refused.
+        if (data.size() >= 7 && data[0] != '0' && data[0] != '1') return -1;
+        out = data;
+        return 0;
+    }
+    // UPC-A: [number system] manufacturer (5) product (5) [check digit].
+    if (data.size() > 12 || !all_digits(data)) return -1;
+    std::string a = data.size() == 10 ? "0" + data : data;
+    char system = a[0];
+    if (system != '0' && system != '1') return -1;
+    std::string m = a.substr(1, 5), p = a.substr(6, 5);
+    std::string e;
+    if ((m.compare(2, 3, "000") == 0 || m.compare(2, 3, "100") == 0 || m.compare(2, 3, "200") == 0) &&
+        p.compare(0, 2, "00") == 0)
+        e = m.substr(0, 2) + p.substr(2, 3) + m[2];
+    else if (m.compare(3, 2, "00") == 0 && p.compare(0, 3, "000") == 0)
+        e = m.substr(0, 3) + p.substr(3, 2) + '3';
+    else if (m[4] == '0' && p.compare(0, 4, "0000") == 0)
+        e = m.substr(0, 4) + p[4] + '4';
+    else if (p.compare(0, 4, "0000") == 0 && p[4] >= '5')
+        e = m + p[4];
+    else
+        return -1;  // no zeros to suppress in the right places
+    out = system + e;
+    if (a.size() == 12) out += a[11];  // the encoder checks it
+    return 0;
+}
+
 // Module widths below 1 dot (^BY0) would make a symbol of no width: the width keeps its value.
 void barcode_defaults() {
     add_line();
@@ -154,12 +228,38 @@ void barcode_code93() { linear(BARCODE_CODE93, true); }
 void barcode_i2of5() { linear(BARCODE_C25INTER, true); }
 void barcode_industrial2of5() { linear(BARCODE_C25IND, false); }
 void barcode_iata2of5() { linear(BARCODE_C25IATA, false); }
-void barcode_ean8() { linear(BARCODE_EANX, false); }
+void barcode_ean8() {
+    linear(BARCODE_EANX, false);
+    ean_form = EanForm::Ean8;
+}
 void barcode_upca() { linear(BARCODE_UPCA, true); }
+
+// ^B9: orientation, h, text, above, check (parsed; the symbol has its own check digit).
+void barcode_upce() { linear(BARCODE_UPCE, true); }
+
+// ^BS: UPC/EAN 2- or 5-digit add-on drawn on its own.
+void barcode_addon() {
+    linear(BARCODE_EANX, true);
+    ean_form = EanForm::AddOn;
+}
+
+// ^BD: mode 2 to 6 (none: the encoder chooses), then parameters of structured append that are not
+// used. No orientation; the module width of later barcodes becomes 3 dots.
+void barcode_maxicode() {
+    add_line();
+    reset_barcode_defaults();
+    const char* mode = next_par();
+    barcode_z.opt1 = (mode[0] >= '2' && mode[0] <= '6' && mode[1] == '\0') ? static_cast<uint8_t>(mode[0] - '0') : 0;
+    barcode_z.height = 100;
+    barcode_z.pdata = 'N';
+    barcode_z.symbol = BARCODE_MAXICODE;
+    config.bar_nwidth = 3;
+    global.img_type = 2;
+}
 
 void barcode_ean13() {
     linear(BARCODE_EANX, false);
-    ean_padding = true;
+    ean_form = EanForm::Ean13;
 }
 
 // ^B0: orientation, magnification m; bars m times the default height.
@@ -244,9 +344,10 @@ void barcode_command(int c2) {
         void (*handler)();
     } table[] = {
         {'0', barcode_b0},    {'2', barcode_i2of5},   {'3', barcode_code39}, {'7', barcode_pdf417},
-        {'8', barcode_ean8},  {'A', barcode_code93},  {'C', barcode_code128}, {'E', barcode_ean13},
-        {'I', barcode_industrial2of5}, {'J', barcode_iata2of5}, {'K', barcode_codabar},
-        {'Q', barcode_qr},    {'U', barcode_upca},    {'Y', barcode_defaults},
+        {'8', barcode_ean8},  {'9', barcode_upce},    {'A', barcode_code93}, {'C', barcode_code128},
+        {'D', barcode_maxicode}, {'E', barcode_ean13}, {'I', barcode_industrial2of5},
+        {'J', barcode_iata2of5}, {'K', barcode_codabar}, {'Q', barcode_qr}, {'S', barcode_addon},
+        {'U', barcode_upca},  {'Y', barcode_defaults},
     };
     for (const auto& cmd : table) {
         if (cmd.c2 == c2) {

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Module widths and bar heights a barcode takes, in dots.
 inline constexpr int MAX_MODULE_DOTS = 10;
 inline constexpr int MAX_BAR_DOTS = 32000;
+// A MaxiCode symbol is 1.11 inches wide (and about 1.05 inches high) whatever the module width.
+inline constexpr double MAXICODE_WIDTH_INCHES = 1.11;
 
 // ^B followed by the symbology letter c2 (upper case): the command of that letter; unknown
 // letters have no effect.
@@ -23,12 +26,21 @@ void barcode_ean13();     // ^BE
 void barcode_industrial2of5();  // ^BI
 void barcode_iata2of5();        // ^BJ
 void barcode_ean8();      // ^B8
+void barcode_upce();      // ^B9
+void barcode_maxicode();  // ^BD
+void barcode_addon();     // ^BS
 void barcode_upca();      // ^BU
 void barcode_qr();        // ^BQ
 void barcode_pdf417();    // ^B7
 
 // Draws the pending barcode field (field kinds 2 and 4) with the field data.
 void draw_barcode_field(const char* data, size_t n);
+
+// UPC-E data for the encoder: up to 9 bytes are taken as UPC-E data (number system 0 or 1, six
+// digits, check digit; shorter data is padded by the encoder); 10 to 12 digits are a UPC-A number
+// (without number system, with it, with its check digit too) whose zeros are suppressed.
+// -1 when the number has no UPC-E form.
+int upce_data(const std::string& data, std::string& out);
 
 // Check characters over the character values of ctoi2.
 char mod10(const char* data, size_t n);

@@ -12,23 +12,27 @@
 #include <fstream>
 
 namespace {
-// Runs a decoder over the image written as a PBM file; its standard output.
-std::string decode_with(const std::vector<std::string>& argv_prefix, const DotImage& img,
-                        const std::string& folder) {
-    // Grey map: both decoders read it.
-    std::string path = folder + "/label.pgm";
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << "P5\n" << img.width << " " << img.height << "\n255\n";
-        std::string row(size_t(img.width), '\0');
-        for (int y = 0; y < img.height; ++y) {
-            for (int x = 0; x < img.width; ++x) row[size_t(x)] = img.dot(x, y) ? '\0' : '\xff';
-            out.write(row.data(), std::streamsize(row.size()));
+// Writes the columns `xs` (-1: a white column) of rows top..bottom as a grey map, each dot `scale`
+// times over, with `border` white dots around.
+void write_grey_map(const DotImage& img, const std::string& path, const std::vector<int>& xs, int top, int bottom,
+                    int scale = 1, int border = 0) {
+    int w = int(xs.size()) * scale + 2 * border, h = (bottom - top + 1) * scale + 2 * border;
+    std::ofstream out(path, std::ios::binary);
+    out << "P5\n" << w << " " << h << "\n255\n";
+    std::string row(size_t(w), '\xff');
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            bool inside = x >= border && y >= border && x < w - border && y < h - border;
+            int ix = inside ? xs[size_t((x - border) / scale)] : -1;
+            row[size_t(x)] = ix >= 0 && img.dot(ix, (y - border) / scale + top) ? '\0' : '\xff';
         }
+        out.write(row.data(), std::streamsize(row.size()));
     }
+}
+
+// Runs a program; its standard output without the final line ends.
+std::string run_program(std::vector<std::string> args) {
     std::vector<char*> argv;
-    std::vector<std::string> args = argv_prefix;
-    args.push_back(path);
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     gchar* out = nullptr;
@@ -41,8 +45,43 @@ std::string decode_with(const std::vector<std::string>& argv_prefix, const DotIm
     return text;
 }
 
-std::string zbar(const DotImage& img, const std::string& folder) {
-    return decode_with({"zbarimg", "-q", "--raw"}, img, folder);
+// Runs a decoder over the image (a grey map: both decoders read it).
+std::string decode_with(const std::vector<std::string>& argv_prefix, const DotImage& img,
+                        const std::string& folder) {
+    std::string path = folder + "/label.pgm";
+    std::vector<int> xs(size_t(img.width));
+    for (int x = 0; x < img.width; ++x) xs[size_t(x)] = x;
+    write_grey_map(img, path, xs, 0, img.height - 1);
+    std::vector<std::string> args = argv_prefix;
+    args.push_back(path);
+    return run_program(args);
+}
+
+// The text tesseract reads in one line of the box, enlarged four times, without blanks. Bars that
+// reach into the box from above are left out when `blank_bars` is set, and wide gaps between
+// groups of letters are closed up to 12 dots (tesseract drops small letters far from the rest).
+std::string read_line(const DotImage& img, const InkBox& box, const std::string& folder, const std::string& letters,
+                      bool blank_bars = false) {
+    std::vector<int> xs;
+    int gap = 0;
+    for (int x = box.left; x <= box.right; ++x) {
+        bool bar = blank_bars && img.dot(x, box.top);
+        bool inked = !img.ink_in(x, box.top, x + 1, box.bottom + 1).empty && !bar;
+        gap = inked ? 0 : gap + 1;
+        if (gap <= 12) xs.push_back(inked ? x : -1);
+    }
+    std::string path = folder + "/line.pgm";
+    write_grey_map(img, path, xs, box.top, box.bottom, 4, 40);
+    std::string text =
+        run_program({"tesseract", path, "stdout", "--psm", "8", "-c", "tessedit_char_whitelist=" + letters});
+    text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }), text.end());
+    return text;
+}
+
+std::string zbar(const DotImage& img, const std::string& folder, const std::string& option = "") {
+    std::vector<std::string> args{"zbarimg", "-q", "--raw"};
+    if (!option.empty()) args.push_back(option);
+    return decode_with(args, img, folder);
 }
 
 std::string zxing(const DotImage& img, const std::string& folder, const std::string& format) {
@@ -263,4 +302,185 @@ TEST_F(Barcodes, PictureThatCannotBeLoadedIsSkipped) {
     run("^FO300,10^GB5,5,5^FS^XZ");
     DotImage img = take_image();
     EXPECT_EQ(img.ink().width(), 295);
+}
+
+
+TEST(UpcE, ZeroSuppressionOfUpcANumbers) {
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        {"04210000526", "0425261"},   // manufacturer ending 100, product below 1000
+        {"4210000526", "0425261"},    // no number system: 0
+        {"042100005264", "04252614"}, // with its check digit, which the encoder checks
+        {"01200000005", "0120050"},   // manufacturer ending 000
+        {"01230000045", "0123453"},   // manufacturer ending 00, product below 100
+        {"01234000005", "0123454"},   // manufacturer ending 0, product below 10
+        {"01234500007", "0123457"},   // product 5 to 9
+        {"11234500006", "1123456"},   // number system 1
+        {"0123400", "0123400"},       // UPC-E data as it is: its zeros stay
+        {"1234", "1234"},
+        {"01234565", "01234565"},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        EXPECT_EQ(upce_data(c.in, out), 0) << c.in;
+        EXPECT_EQ(out, c.out) << c.in;
+    }
+    std::string out;
+    for (const char* refused : {"01234567890", "01234500004", "21000000005", "2123456", "31234565", "0123456789012",
+                                "0421000052X"})
+        EXPECT_EQ(upce_data(refused, out), -1) << refused;
+}
+
+TEST_F(Barcodes, UpcEReadsAsTheNumberItCarries) {
+    // zbar reads UPC-E as the UPC-A number it stands for (13 digits); asked for UPC-E, as the
+    // 8 digits of the symbol.
+    struct Case {
+        std::string data, upca, upce;
+    };
+    const Case cases[] = {
+        {"04210000526", "0042100005264", "04252614"},
+        {"01230000045", "0012300000451", "01234531"},
+        {"01234000005", "0012340000053", "01234543"},
+        {"01234500007", "0012345000072", "01234572"},
+        {"0123400", "0012000003400", "01234000"},
+        {"1234", "0000120000034", "00012344"},
+    };
+    for (const Case& c : cases) {
+        DotImage img = label("^XA^BY2^FO100,50^B9N,80,N,N,Y^FD" + c.data + "^FS^XZ");
+        InkBox b = img.ink();
+        ASSERT_FALSE(b.empty) << c.data;
+        EXPECT_EQ(b.top, 50) << c.data;
+        EXPECT_EQ(img.ink_in(b.left + 10, 0, b.left + 80, 200).height(), 80) << c.data;
+        EXPECT_EQ(smallest(runs(img, b.top + 20, b.left, b.right, true)), 2) << c.data;
+        EXPECT_EQ(zbar(img, dir.path), c.upca) << c.data;
+        EXPECT_EQ(zbar(img, dir.path, "-Supce.enable"), c.upce) << c.data;
+    }
+    // number system 1: zbar does not take it
+    DotImage one = label("^XA^BY2^FO100,50^B9N,80,N^FD11234500006^FS^XZ");
+    EXPECT_EQ(zxing(one, dir.path, "UPC-E"), "11234562");
+    // numbers without a UPC-E form, a wrong check digit, number system 2: nothing is drawn
+    for (const char* data : {"01234567890", "042100005265", "21000000005", "2123456"}) {
+        DotImage img = label(std::string("^XA^BY2^FO100,50^B9N,80^FD") + data + "^FS^FO600,600^GB8,8,8^FS^XZ");
+        EXPECT_TRUE(img.ink_in(0, 0, 590, 590).empty) << data;
+    }
+}
+
+TEST_F(Barcodes, MaxiCodeHasItsPrintedSizeAndDecodes) {
+    DotImage img = label("^XA^FO100,100^BD4,1,1^FDHELLO MAXICODE 12345^FS^XZ");
+    InkBox b = img.ink();
+    ASSERT_FALSE(b.empty);
+    // 1.11 x 1.05 inches at 203 dots an inch: 225 x 214; within 3 dots
+    EXPECT_NEAR(b.width(), 225, 3);
+    EXPECT_NEAR(b.height(), 214, 3);
+    EXPECT_NEAR(b.left, 100, 2);
+    EXPECT_NEAR(b.top, 100, 2);
+    EXPECT_EQ(zxing(img, dir.path, "MaxiCode"), "HELLO MAXICODE 12345");
+
+    // mode 2: class of service, country and postal code before the carrier message; the reader
+    // gives them back in their places inside the message
+    img = label("^XA^FO100,100^BD2^FH^FD001840152382802[)>_1E01_1D961Z00004951_1DUPSN_1D06X610_1D159_1D1234567"
+                "_1D1/1_1D_1DY_1D634 ALPHA DR_1DPITTSBURGH_1DPA_1E_04^FS^XZ");
+    EXPECT_NEAR(img.ink().width(), 225, 3);
+    EXPECT_EQ(zxing(img, dir.path, "MaxiCode"),
+              "[)>\x1e" "01\x1d" "96152382802\x1d" "840\x1d" "001\x1d" "1Z00004951\x1dUPSN\x1d" "06X610\x1d" "159\x1d"
+              "1234567\x1d" "1/1\x1d\x1dY\x1d" "634 ALPHA DR\x1dPITTSBURGH\x1dPA\x1e\x04");
+    img = label("^XA^FO100,100^BD2^FD00184015238^FS^FO600,600^GB8,8,8^FS^XZ");
+    EXPECT_TRUE(img.ink_in(0, 0, 590, 590).empty) << "no room for the postal code";
+
+    // hexadecimal escapes; later barcodes take 3-dot modules
+    run("^XA^BY2^XZ");
+    img = label("^XA^FO100,100^FH^BD^FD_48I_2C_7e_3D^FS^XZ");
+    EXPECT_EQ(zxing(img, dir.path, "MaxiCode"), "HI,~=");
+    img = label("^XA^FO100,100^BCN,50,N^FDAB^FS^XZ");
+    EXPECT_EQ(smallest(runs(img, 120, 100, 400, true)), 3);
+    run("^XA^BY2^XZ");
+}
+
+TEST_F(Barcodes, AddOnsOfTwoAndFiveDigits) {
+    for (int m : {2, 3}) {
+        std::string by = "^XA^BY" + std::to_string(m);
+        // the check parameter is ignored: add-ons carry their check in the bar pattern
+        DotImage five = label(by + "^FO100,50^BSN,70,N,N,Y^FD12345^FS^XZ");
+        InkBox b = five.ink();
+        ASSERT_FALSE(b.empty) << m;
+        EXPECT_EQ(b.height(), 70) << m;
+        EXPECT_EQ(b.width(), 47 * m) << m;  // guard (4), 5 x 7, 4 separators x 2
+        EXPECT_EQ(smallest(runs(five, b.top + 30, b.left, b.right, true)), m) << m;
+        EXPECT_EQ(smallest(runs(five, b.top + 30, b.left, b.right, false)), m) << m;
+        EXPECT_EQ(zbar(five, dir.path, "-Sean5.enable"), "12345") << m;
+        DotImage two = label(by + "^FO100,50^BSN,70,N^FD12^FS^XZ");
+        EXPECT_EQ(two.ink().width(), 20 * m) << m;  // guard (4), 2 x 7, 1 separator x 2
+        EXPECT_EQ(zbar(two, dir.path, "-Sean2.enable"), "12") << m;
+    }
+    DotImage longer = label("^XA^BY2^FO100,50^BSN,70,N^FD123456^FS^FO600,600^GB8,8,8^FS^XZ");
+    EXPECT_TRUE(longer.ink_in(0, 0, 590, 590).empty) << "six digits are no add-on";
+}
+
+// The line under the bars: read back by tesseract; letters of the same size for modules of 2 and 3
+// dots and larger for wider ones (EAN and UPC digits grow with the symbol, between the guard
+// bars); clear of the bars.
+TEST_F(Barcodes, HumanReadableLineIsLegible) {
+    struct Case {
+        std::string command, data, text;
+        bool between_guards;
+    };
+    const Case cases[] = {
+        {"^BCN,80,Y", "12345678", "12345678", false},
+        {"^B3N,N,80,Y", "AB12", "AB12", false},  // the stars around it are not read
+        {"^BEN,80,Y", "400638133393", "4006381333931", true},
+        {"^BUN,80,Y", "01234567890", "012345678905", true},
+    };
+    for (const Case& c : cases) {
+        int width[7] = {}, height[7] = {};
+        for (int m : {2, 3, 6}) {
+            std::string where = c.command + " ^BY" + std::to_string(m);
+            DotImage img = label("^XA^BY" + std::to_string(m) + "^FO100,50" + c.command + "^FD" + c.data + "^FS^XZ");
+            InkBox bars = img.ink_in(0, 50, 1728, 130);
+            // everything below the bars
+            InkBox line = img.ink_in(0, 130, 1728, img.height);
+            ASSERT_FALSE(line.empty) << where;
+            EXPECT_GE(line.left, 100) << where;
+            if (c.between_guards) {
+                // the guard bars reach into the line; the digits keep clear of them
+                line.top = 130;
+                for (int x = line.left; x <= line.right; ++x) {
+                    if (!img.dot(x, 130)) continue;
+                    for (int side : {x - 1, x + 1}) {
+                        if (img.dot(side, 130)) continue;
+                        EXPECT_TRUE(img.ink_in(side, 130, side + 1, line.bottom + 1).empty) << where << " x " << side;
+                    }
+                }
+            }
+            EXPECT_EQ(read_line(img, line, dir.path, "0123456789AB", c.between_guards), c.text) << where;
+            if (!c.between_guards) {
+                EXPECT_GE(line.top, 133) << where << ": a gap under the bars";
+                EXPECT_LE(line.width(), bars.width()) << where;
+            }
+            width[m] = line.width();
+            height[m] = line.height();
+        }
+        EXPECT_NEAR(width[6], 2 * width[3], 12) << c.command;
+        if (c.between_guards) {
+            EXPECT_NEAR(width[2] * 3, width[3] * 2, 12) << c.command << ": digits grow with the bars";
+        } else {
+            EXPECT_NEAR(width[2], width[3], 2) << c.command << ": not squashed by the module width";
+            EXPECT_NEAR(height[2], height[3], 1) << c.command;
+            EXPECT_GE(height[2], 14) << c.command;
+            EXPECT_NEAR(height[6], 2 * height[3], 3) << c.command;
+        }
+    }
+}
+
+// The encoder takes the EAN symbol from the length of the data; each command keeps to its own.
+TEST_F(Barcodes, EanCommandsKeepToTheirSymbol) {
+    DotImage img = label("^XA^BY2^FO100,50^B8N,80,N^FD12345^FS^XZ");
+    EXPECT_EQ(zxing(img, dir.path, "EAN-8"), "00123457") << "padded, not an add-on";
+    img = label("^XA^BY2^FO100,50^BEN,80,N^FS^FO100,50^B8N,80,N^FD1234567^FS^XZ");
+    EXPECT_EQ(zxing(img, dir.path, "EAN-8"), "12345670") << "the padding of an unused ^BE stays with it";
+    img = label("^XA^BY2^FO100,50^B8N,80,N^FD400638133393^FS^FO600,600^GB8,8,8^FS^XZ");
+    EXPECT_TRUE(img.ink_in(0, 0, 590, 590).empty) << "EAN-13 data under ^B8";
+    img = label("^XA^BY2^FO100,50^BSN,80,N^FS^FO100,50^BEN,80,N^FD12345^FS^XZ");
+    EXPECT_EQ(zxing(img, dir.path, "EAN-13"), "0000000123457");
 }
