@@ -149,6 +149,7 @@ int main(int argc, char** argv) {
         }
     }
     fs::remove_all(dir);
+    release_font_resources();
     Figures c = figures(cpu), w = figures(wall), x = figures(xz);
     std::printf("%s (%d rows, %ld bytes with ink), %d labels, one core\n", name.c_str(), rows, ink_bytes,
                 iterations);
