@@ -1,5 +1,7 @@
 #include "gpio.h"
 
+#include "files.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -154,10 +156,5 @@ int GpioEdgeWaiter::wait_file(int timeout_ms) {
 }
 
 bool gpio_write_standin(const std::string& value_path, int level, long edge_count) {
-    std::string tmp = value_path + ".new";
-    FILE* f = std::fopen(tmp.c_str(), "w");
-    if (!f) return false;
-    std::fprintf(f, "%c\n%ld\n", level ? '1' : '0', edge_count);
-    if (std::fclose(f) != 0) return false;
-    return std::rename(tmp.c_str(), value_path.c_str()) == 0;
+    return write_file_whole(value_path, std::string(level ? "1" : "0") + "\n" + std::to_string(edge_count) + "\n");
 }

@@ -64,6 +64,22 @@ double seconds_between(const timespec& a, const timespec& b) {
 
 uint8_t Reverse8Bits(uint8_t b) { return reverse_table.v[b]; }
 
+std::vector<uint8_t> a1_rows_msb_first(cairo_surface_t* a1, int row_bytes) {
+    cairo_surface_flush(a1);
+    const uint8_t* data = cairo_image_surface_get_data(a1);
+    int height = cairo_image_surface_get_height(a1);
+    int stride = cairo_image_surface_get_stride(a1);
+    if (!data || height <= 0 || row_bytes <= 0) return {};
+    row_bytes = std::min(row_bytes, stride);
+    std::vector<uint8_t> rows(size_t(height) * size_t(row_bytes));
+    for (int r = 0; r < height; ++r) {
+        const uint8_t* src = data + size_t(r) * size_t(stride);
+        uint8_t* dst = rows.data() + size_t(r) * size_t(row_bytes);
+        for (int i = 0; i < row_bytes; ++i) dst[i] = reverse_table.v[src[i]];
+    }
+    return rows;
+}
+
 int page_rows() {
     double h;
     if (currentMarkSeek == 3) {
@@ -143,19 +159,9 @@ void write_dotimage(cairo_surface_t* image) {
     FILE* f = create_unique_file_name(PATH_TO_DOTIMAGE_FILES);
     if (!f) return;
     if (recording_surface) cairo_surface_flush(recording_surface);
-    cairo_surface_flush(image);
-    const uint8_t* data = cairo_image_surface_get_data(image);
     int height = cairo_image_surface_get_height(image);
-    int stride = cairo_image_surface_get_stride(image);
-    const int row_bytes = HEAD_DOTS / 8;  // 216; the A1 stride of a 1728-dot row is exactly that
-
     std::string header = dot_image_header(HEAD_DOTS, height, true);
-    std::vector<uint8_t> raster(size_t(height) * row_bytes);
-    for (int r = 0; r < height; ++r) {
-        const uint8_t* src = data + size_t(r) * stride;
-        uint8_t* dst = raster.data() + size_t(r) * row_bytes;
-        for (int i = 0; i < row_bytes; ++i) dst[i] = reverse_table.v[src[i]];
-    }
+    std::vector<uint8_t> raster = a1_rows_msb_first(image, HEAD_DOTS / 8);
     bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
               (raster.empty() || std::fwrite(raster.data(), 1, raster.size(), f) == raster.size());
     ok = (std::fflush(f) == 0) && ok;

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // ---- constants from /home/globalDefines.cfg (init_render_settings) -------------------------
 extern int PRINTHEAD_DOT_WIDTH;     // dots across the head (1728)
@@ -144,6 +145,9 @@ void render_image_as_dotimage();
 void write_dotimage(cairo_surface_t* image);
 FILE* create_unique_file_name(const std::string& folder);
 uint8_t Reverse8Bits(uint8_t b);
+// The rows of an A1 image surface, row_bytes bytes each (at most its stride), most significant bit
+// leftmost, 1 = ink: the bit order of dot images and stored graphics.
+std::vector<uint8_t> a1_rows_msb_first(cairo_surface_t* a1, int row_bytes);
 void start_one_pbm();
 int init_get_newpbm();
 int get_current_contrast();

@@ -15,6 +15,7 @@
 // Everything of the simulator lives under /sim: the control socket and pid files in /sim/run,
 // logs in /sim/log, the paper (/sim/paper.pbm, /sim/paper.png), /sim/rows.log, /sim/profile.bin
 // and /sim/state.
+#include "files.h"
 #include "gpio.h"
 #include "keyfile.h"
 #include "paper.h"
@@ -128,15 +129,7 @@ void log_msg(const char* fmt, ...) {
     std::fflush(stdout);
 }
 
-void write_state_file() {
-    std::string tmp = std::string(STATE_PATH) + ".new";
-    if (FILE* f = std::fopen(tmp.c_str(), "w")) {
-        std::string t = sim.state.text();
-        std::fwrite(t.data(), 1, t.size(), f);
-        std::fclose(f);
-        std::rename(tmp.c_str(), STATE_PATH);
-    }
-}
+void write_state_file() { write_file_whole(STATE_PATH, sim.state.text()); }
 
 void flush_paper() {
     sim.paper.write_pbm(PAPER_PBM);
@@ -611,10 +604,7 @@ int run_daemon(bool fast) {
     std::thread(data_port_thread).detach();
     std::thread(control_thread, listener).detach();
 
-    char pid[32];
-    std::snprintf(pid, sizeof pid, "%d\n", int(getpid()));
-    write_small_file(std::string(READY_PATH) + ".new", pid);
-    std::rename((std::string(READY_PATH) + ".new").c_str(), READY_PATH);
+    write_file_whole(READY_PATH, std::to_string(getpid()) + "\n");
     log_msg("slave_sim: command port %s, data port %s, lines %s %s %s\n", g.SLAVE_CMD_PORT_NAME.c_str(),
             g.SLAVE_HSS_DEV_NAME.c_str(), sim.ready.value_path.c_str(), sim.attention.value_path.c_str(),
             sim.abort_line.value_path.c_str());

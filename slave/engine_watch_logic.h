@@ -1,9 +1,11 @@
 // engine_watch: what the slave's replies mean. The reply table, the 23-character status string
 // and its positions, the battery charge filter, the power-state debounce, the head temperature,
-// the head-life sum and the label settings. No I/O here except write_file_whole().
+// the head-life sum and the label settings. No I/O here (files are published with
+// write_file_whole of common/files.h).
 #pragma once
 
 #include "command_file.h"
+#include "files.h"
 
 #include <array>
 #include <cstddef>
@@ -110,6 +112,3 @@ struct LabelSettings {
 };
 LabelSettings label_settings(const ReplyBytes& d);
 
-// Replaces a file whole: writes a temporary file next to it and renames it over, so that a
-// reader sees either the old or the new content. Returns false (and leaves the file) on failure.
-bool write_file_whole(const std::string& path, const std::string& data);

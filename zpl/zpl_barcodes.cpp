@@ -6,6 +6,7 @@
 #include "zpl_label.h"
 #include "zpl_lexer.h"
 
+#include <glib.h>
 #include <zint.h>
 
 #include <algorithm>
@@ -18,14 +19,12 @@ namespace {
 enum class EanForm { Ean13, Ean8, AddOn };
 EanForm ean_form = EanForm::Ean13;
 
-int upper(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
-
 // First byte of a yes/no parameter folded to upper case, or the default when empty.
-uint8_t yes_no(const char* p, uint8_t dflt) { return p[0] ? static_cast<uint8_t>(upper(p[0])) : dflt; }
+uint8_t yes_no(const char* p, uint8_t dflt) { return p[0] ? static_cast<uint8_t>(g_ascii_toupper(p[0])) : dflt; }
 
 void orientation() {
     const char* o = next_par();
-    barcode_z.rotate = o[0] ? static_cast<uint8_t>(upper(o[0])) : config.orien;
+    barcode_z.rotate = o[0] ? static_cast<uint8_t>(g_ascii_toupper(o[0])) : config.orien;
 }
 
 void bar_height(int h) {
@@ -278,7 +277,7 @@ void barcode_b0() {
 
 // Start or stop character of Codabar: A to D, anything else A.
 static uint8_t codabar_end(const char* p) {
-    int c = upper(p[0]);
+    int c = g_ascii_toupper(p[0]);
     return (c >= 'A' && c <= 'D' && p[1] == '\0') ? static_cast<uint8_t>(c) : 'A';
 }
 

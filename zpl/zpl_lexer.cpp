@@ -8,6 +8,8 @@
 #include "zpl_label.h"
 #include "zpl_objects.h"
 
+#include <glib.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -17,8 +19,6 @@ ONE_LINE_COMMAND line_char{};
 
 namespace {
 constexpr long PAR_LIMIT = 1000000;
-
-int upper(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
 // A prefix or delimiter must stay visible to the parameter scan, which drops control bytes.
 bool usable_prefix(int c) { return c >= 0x20; }
@@ -134,10 +134,10 @@ void change_pdelimiter() {
 void main_command() {
     int c1 = get_one_char();
     if (c1 < 0) return;
-    c1 = upper(c1);
+    c1 = static_cast<uint8_t>(g_ascii_toupper(static_cast<char>(c1)));
     int c2 = get_one_char();
     if (c2 < 0) return;
-    c2 = upper(c2);
+    c2 = static_cast<uint8_t>(g_ascii_toupper(static_cast<char>(c2)));
     if (c1 == 'A') {  // ^A<font letter>
         Font_type(static_cast<uint8_t>(c2));
         return;
@@ -154,7 +154,7 @@ void tilde_command() {
     if (c1 < 0) return;
     int c2 = get_one_char();
     if (c2 < 0) return;
-    dispatch(control_commands, c1, upper(c2));
+    dispatch(control_commands, c1, static_cast<uint8_t>(g_ascii_toupper(static_cast<char>(c2))));
 }
 
 bool process_one_command() {

@@ -2,6 +2,7 @@
 #include "zpl_objects.h"
 
 #include "image_builder.h"
+#include "files.h"
 #include "render_shapes.h"
 #include "zpl_input.h"
 #include "zpl_label.h"
@@ -27,8 +28,6 @@ std::string PATH_TO_RAM_GRAPHICS = "/tmp/graphics";
 std::string PATH_TO_LOGOS = "/logos";
 
 namespace {
-int upper(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
-
 bool ends_with_nocase(const std::string& s, const char* suffix) {
     size_t n = std::strlen(suffix);
     return s.size() >= n && g_ascii_strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
@@ -43,7 +42,7 @@ bool contains_nocase(const std::string& s, const char* part) {
     return found;
 }
 
-bool ram_device(char device) { return upper(device) == 'R'; }
+bool ram_device(char device) { return g_ascii_toupper(device) == 'R'; }
 
 const std::string& formats_folder(char device) { return ram_device(device) ? PATH_TO_RAM_FORMATS : PATH_TO_FORMATS; }
 const std::string& graphics_folder(char device) { return ram_device(device) ? PATH_TO_RAM_GRAPHICS : PATH_TO_GRAPHICS; }
@@ -58,25 +57,13 @@ bool safe_name(const std::string& name) {
     return true;
 }
 
-// Writes a whole file through a temporary name, so that a reader never sees half of it; the
-// folder is created when missing. Flash devices are synced.
-bool write_object_file(const StoredObject& obj, const void* head, size_t head_n, const void* body, size_t body_n) {
+// Writes a whole object file (through a temporary name, so that a reader never sees half of it);
+// the folder is created when missing. Flash devices are synced.
+bool write_object_file(const StoredObject& obj, const std::string& bytes) {
     std::string folder = obj.path.substr(0, obj.path.rfind('/'));
     if (!folder.empty()) g_mkdir_with_parents(folder.c_str(), 0755);
-    std::string tmp = obj.path + ".part";
-    FILE* f = std::fopen(tmp.c_str(), "w");
-    if (!f) {
-        std::perror(tmp.c_str());
-        return false;
-    }
-    bool ok = (head_n == 0 || std::fwrite(head, 1, head_n, f) == head_n) &&
-              (body_n == 0 || std::fwrite(body, 1, body_n, f) == body_n);
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok) ok = std::rename(tmp.c_str(), obj.path.c_str()) == 0;
-    if (!ok) {
+    if (!write_file_whole(obj.path, bytes)) {
         std::perror(obj.path.c_str());
-        unlink(tmp.c_str());
         return false;
     }
     if (!ram_device(obj.device)) zpl_shell("sync");
@@ -266,18 +253,17 @@ bool graphic_sizes_ok(long total, long row_bytes) {
            total >= row_bytes;
 }
 
-void header_bytes(const GraphicBitmap& g, uint8_t out[6]) {
+bool write_graphic_file(const StoredObject& obj, const GraphicBitmap& g) {
     uint32_t t = uint32_t(g.total);
     uint16_t w = uint16_t(g.row_bytes);
-    for (int i = 0; i < 4; ++i) out[i] = uint8_t(t >> (8 * i));
-    out[4] = uint8_t(w);
-    out[5] = uint8_t(w >> 8);
+    std::string bytes{char(t), char(t >> 8), char(t >> 16), char(t >> 24), char(w), char(w >> 8)};
+    bytes.append(g.bits.begin(), g.bits.end());
+    return write_object_file(obj, bytes);
 }
 
-bool write_graphic_file(const StoredObject& obj, const GraphicBitmap& g) {
-    uint8_t head[6];
-    header_bytes(g, head);
-    return write_object_file(obj, head, sizeof head, g.bits.data(), g.bits.size());
+cairo_status_t append_png_bytes(void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
 }
 
 bool file_exists(const std::string& path) {
@@ -432,7 +418,7 @@ void dgdata() {
 void graphic_field() {
     std::string a, b, c, d;
     if (!read_param(a) || !read_param(b) || !read_param(c) || !read_param(d)) return;
-    int form = upper(a.empty() ? 'A' : a[0]);
+    int form = g_ascii_toupper(a.empty() ? 'A' : a[0]);
     long binary = param_long(b), total = param_long(c), row_bytes = param_long(d);
     bool sizes = graphic_sizes_ok(total, row_bytes);
     GraphicBitmap g;
@@ -507,16 +493,10 @@ void image_save() {
             cairo_set_source_surface(cr, recording_surface, 0, 0);
             cairo_paint(cr);
             cairo_destroy(cr);
-            cairo_surface_flush(img);
             GraphicBitmap g;
             g.row_bytes = (width + 7) / 8;
-            g.total = long(g.row_bytes) * rows;
-            g.bits.resize(size_t(g.total));
-            const uint8_t* data = cairo_image_surface_get_data(img);
-            int stride = cairo_image_surface_get_stride(img);
-            for (int r = 0; r < rows; ++r)
-                for (int i = 0; i < g.row_bytes; ++i)
-                    g.bits[size_t(r) * g.row_bytes + i] = Reverse8Bits(data[size_t(r) * stride + i]);
+            g.bits = a1_rows_msb_first(img, g.row_bytes);
+            g.total = long(g.bits.size());
             cairo_surface_destroy(img);
             write_graphic_file(obj, g);
         } else {
@@ -526,19 +506,13 @@ void image_save() {
             cairo_set_source_rgba(cr, 0, 0, 0, 1);
             cairo_mask_surface(cr, recording_surface, 0, 0);
             cairo_destroy(cr);
-            StoredObject tmp = obj;
-            tmp.path = obj.path + ".part";
-            g_mkdir_with_parents(PATH_TO_LOGOS.c_str(), 0755);
-            if (cairo_surface_write_to_png(img, tmp.path.c_str()) == CAIRO_STATUS_SUCCESS &&
-                std::rename(tmp.path.c_str(), obj.path.c_str()) == 0) {
-                if (!ram_device(obj.device)) zpl_shell("sync");
-            } else {
-                unlink(tmp.path.c_str());
-            }
+            std::string png;
+            if (cairo_surface_write_to_png_stream(img, append_png_bytes, &png) == CAIRO_STATUS_SUCCESS)
+                write_object_file(obj, png);
             cairo_surface_destroy(img);
         }
     }
-    global.creat_image = upper(print[0]) == 'N' ? 0 : 1;
+    global.creat_image = g_ascii_toupper(print[0]) == 'N' ? 0 : 1;
 }
 
 // ^IDd:NAME: one object, or with "*" and "?" every matching file of the formats (".ZPL") or
@@ -595,8 +569,8 @@ void download_format() {
         if (c < 0) break;
         body.push_back(static_cast<char>(c));
         size_t n = body.size();
-        if (n >= 3 && body[n - 3] == prefix && upper(body[n - 2]) == 'X') {
-            int last = upper(body[n - 1]);
+        if (n >= 3 && body[n - 3] == prefix && g_ascii_toupper(body[n - 2]) == 'X') {
+            int last = g_ascii_toupper(body[n - 1]);
             if (last == 'Z') {
                 body.resize(n - 3);
                 complete = true;
@@ -612,7 +586,7 @@ void download_format() {
             body.erase(0, body.size() - 3);  // keep only what may start the end-of-format command
         }
     }
-    if (complete && !too_long) write_object_file(obj, nullptr, 0, body.data(), body.size());
+    if (complete && !too_long) write_object_file(obj, body);
     if (complete) {
         // A format definition prints nothing.
         global.creat_image = 0;
