@@ -2,6 +2,7 @@
 #include "zpl_input.h"
 
 #include "image_builder.h"
+#include "job_intake.h"
 #include "keyfile.h"
 #include "run.h"
 #include "settings.h"
@@ -14,14 +15,11 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <memory>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-uint8_t char_buffter[RING_SIZE];
-std::atomic<size_t> input_data{0};
-std::atomic<size_t> printing_data{0};
+InputRing char_buffter(RING_LOW_WATER, RING_RESUME);
 uint8_t CurrentEncodingMode = 0;
 std::string ENGINE_INTAKE_FOLDER = "/tmp/engine_intake";
 std::string global_latest_job_path;
@@ -34,42 +32,20 @@ bool dry_seen = false;  // test mode: the ring is empty and that has been report
 // Bytes put back in front of the ring by the command thread (its own; no lock).
 std::string pushed_input;
 size_t pushed_pos = 0;
-
-size_t free_between(size_t r, size_t w) {
-    long d = long(r) - long(w);
-    return d > 0 ? size_t(d) : size_t(d + long(RING_SIZE));
-}
 }  // namespace
 
 void init_data_inbuf() {
-    std::memset(char_buffter, 0, sizeof char_buffter);
+    char_buffter.clear();
     dry_seen = false;
     pushed_input.clear();
     pushed_pos = 0;
-    input_data.store(0);
-    printing_data.store(0);
 }
 
-size_t ring_free() { return free_between(printing_data.load(std::memory_order_acquire), input_data.load()); }
+size_t ring_free() { return char_buffter.free_space(); }
 
-int get_char_num() { return int(RING_SIZE - ring_free()); }
+int get_char_num() { return int(char_buffter.unread()); }
 
-void ring_put(const uint8_t* bytes, size_t n) {
-    while (n > 0) {
-        size_t piece = std::min(n, INTAKE_CHUNK);
-        if (ring_free() <= RING_LOW_WATER) {
-            while (ring_free() <= RING_RESUME) sleep_ms(10);
-        }
-        size_t w = input_data.load(std::memory_order_relaxed);
-        size_t first = std::min(piece, RING_SIZE - w);
-        std::memcpy(char_buffter + w, bytes, first);
-        if (piece > first) std::memcpy(char_buffter, bytes + first, piece - first);
-        // The bytes are in place before the cursor that exposes them moves.
-        input_data.store((w + piece) % RING_SIZE, std::memory_order_release);
-        bytes += piece;
-        n -= piece;
-    }
-}
+void ring_put(const uint8_t* bytes, size_t n) { char_buffter.put(bytes, n); }
 
 void push_input(const std::string& bytes) {
     pushed_input = bytes + pushed_input.substr(pushed_pos);
@@ -89,11 +65,7 @@ int get_datas() {
         }
         return c;
     }
-    size_t r = printing_data.load(std::memory_order_relaxed);
-    if (r == input_data.load(std::memory_order_acquire)) return -1;
-    int c = char_buffter[r];
-    printing_data.store((r + 1) % RING_SIZE, std::memory_order_release);
-    return c;
+    return char_buffter.get();
 }
 
 int get_one_char() {
@@ -118,7 +90,7 @@ int get_one_char() {
     // The input ran dry without a label having been printed since the last time: tell the slave.
     if (!init_get_newpbm()) zpl_shell("/root/engine_cmd B 0");
     for (;;) {
-        sleep_us(100);
+        char_buffter.wait_readable();
         c = get_datas();
         if (c >= 0) return c;
     }
@@ -244,39 +216,7 @@ void take_job_file(const std::string& path) {
 }
 
 void* main_emulation_job_intake_pthrd(void*) {
-    int fd = inotify_init1(IN_CLOEXEC);
-    if (fd < 0) {
-        std::perror("Couldn't initialize inotify");
-        return nullptr;
-    }
-    mkdir(ENGINE_INTAKE_FOLDER.c_str(), 0777);
-    int wd = inotify_add_watch(fd, ENGINE_INTAKE_FOLDER.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
-    if (wd < 0)
-        dbg("Couldn't add watch to emuIntake");
-    else
-        dbg("Watching:: %s\n", ENGINE_INTAKE_FOLDER.c_str());
-
-    alignas(struct inotify_event) char buf[32768];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno != EINTR) {
-                std::perror("read");
-                sleep_ms(100);
-            }
-            continue;
-        }
-        for (ssize_t off = 0; off + ssize_t(sizeof(struct inotify_event)) <= n;) {
-            auto* ev = reinterpret_cast<struct inotify_event*>(buf + off);
-            off += ssize_t(sizeof(struct inotify_event) + ev->len);
-            if (off > n) break;
-            if (ev->len == 0 || ev->name[0] == '\0') continue;
-            if (!(ev->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) || (ev->mask & IN_ISDIR)) {
-                dbg("intake: event 0x%x on %s skipped\n", ev->mask, ev->name);
-                continue;
-            }
-            take_job_file(ENGINE_INTAKE_FOLDER + "/" + ev->name);
-        }
-    }
-    return nullptr;
+    JobIntake intake(ENGINE_INTAKE_FOLDER, take_job_file);
+    dbg("Watching:: %s\n", ENGINE_INTAKE_FOLDER.c_str());
+    intake.run();
 }

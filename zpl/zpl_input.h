@@ -2,22 +2,22 @@
 //
 // The job intake thread watches the engine intake folder, copies each job file (converted to
 // GB18030 when the image configuration asks for it) into one 512 KiB ring and deletes it; the
-// command thread takes the bytes out. Each cursor has a single writer, so no lock is needed.
+// command thread takes the bytes out (common/input_ring.h). Jobs already waiting when the
+// interpreter starts are taken first, oldest first (common/job_intake.h).
 #pragma once
 
-#include <atomic>
+#include "input_ring.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-inline constexpr size_t RING_SIZE = 0x80000;     // 524288 bytes
-inline constexpr size_t RING_LOW_WATER = 52427;  // at or below this much room the intake waits ...
-inline constexpr size_t RING_RESUME = 0x40000;   // ... until more than this is free
-inline constexpr size_t INTAKE_CHUNK = 2048;
+inline constexpr size_t RING_SIZE = InputRing::SIZE;  // 524288 bytes
+inline constexpr size_t RING_LOW_WATER = 52427;       // at or below this much room the intake waits ...
+inline constexpr size_t RING_RESUME = 0x40000;        // ... until more than this is free
+inline constexpr size_t INTAKE_CHUNK = InputRing::CHUNK;
 
-extern uint8_t char_buffter[RING_SIZE];
-extern std::atomic<size_t> input_data;     // next byte to write (intake thread)
-extern std::atomic<size_t> printing_data;  // next byte to read (command thread)
+extern InputRing char_buffter;
 
 // 0: bytes as they come; 1: job files are UCS-2, 2: UTF-8; both converted to GB18030.
 extern uint8_t CurrentEncodingMode;
@@ -35,7 +35,7 @@ extern bool (*zpl_refill)();
 void init_data_inbuf();
 size_t ring_free();
 int get_char_num();
-// Copies n bytes in, waiting (10 ms polls) while the ring is nearly full.
+// Copies n bytes in, waiting while the ring is nearly full.
 void ring_put(const uint8_t* bytes, size_t n);
 // Feeds one job file into the ring, converted by CurrentEncodingMode. -1 when it cannot be opened.
 int put_data_charbuf(const char* path);
