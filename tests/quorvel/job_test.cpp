@@ -68,3 +68,20 @@ TEST_F(QuorvelJob, FontTableAndItsWebCopy) {
     EXPECT_EQ(q.font_table[1], "Liberation Sans");
     EXPECT_EQ(read_text_file(q.paths.font_web_table).substr(0, 36), "A=Liberation Mono\nB=Liberation Sans\n");
 }
+
+TEST_F(QuorvelJob, SampleReport) {
+    std::string report = read_text_file(std::string(PRINTER_SOURCE_DIR) + "/samples/report.quorvel");
+    ASSERT_FALSE(report.empty());
+    auto pages = print(report);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(decode_barcodes(pages[0], dir.path), "CODE-128:RPT-2024-Q3");
+    EXPECT_EQ(q.logo_filenames[size_t(logo_index('A'))], "logoA.png");
+    // The logo heads both pages: 48 rows of a ring and a bar.
+    for (const DotImage& p : pages) {
+        InkBox logo = p.ink_in(0, 0, 1728, 48);
+        EXPECT_EQ(logo.top, 2);
+        EXPECT_EQ(logo.left, 2);
+        EXPECT_EQ(logo.right, 92);
+    }
+    EXPECT_NE(read_text(pages[1], dir.path, 48).find("PAGETWONOTES"), std::string::npos);
+}
