@@ -24,30 +24,30 @@ Ditherer::Ditherer(int width) : width_(std::max(width, 1)), cur_(size_t(width_) 
 
 void Ditherer::row(const uint8_t* grey, uint8_t* bits) {
     cur_.swap(next_);
-    std::fill(next_.begin(), next_.end(), 0);
-    const int32_t* in = cur_.data() + 1;  // index -1 and width are guard cells
-    int32_t* below = next_.data() + 1;
+    const int32_t* in = cur_.data() + 1;  // errors this row received from the row above
+    int32_t* below = next_.data() + 1;    // and those it passes on (every cell written once)
     const int w = width_;
-    int32_t right = 0;  // error for the next pixel of this row
+    int32_t right = 0;     // error for the next pixel of this row
+    int32_t left_acc = 0;  // column x - 1 of the next row: complete once pixel x has given its share
+    int32_t here_acc = 0;  // column x of the next row, so far
     uint8_t byte = 0;
     for (int x = 0; x < w; ++x) {
         int32_t old = int32_t(grey[x]) + in[x] + right;
         bool white = old > 127;
         int32_t e = old - (white ? 255 : 0);
         right = e * 7 / 16;
-        below[x - 1] += e * 3 / 16;
-        below[x] += e * 5 / 16;
-        below[x + 1] += e / 16;
+        below[x - 1] = left_acc + e * 3 / 16;  // column -1 is a guard cell
+        left_acc = here_acc + e * 5 / 16;
+        here_acc = e / 16;
         byte = uint8_t(byte << 1 | (white ? 0 : 1));
         if ((x & 7) == 7) {
             bits[x >> 3] = byte;
             byte = 0;
         }
     }
-    if (w & 7) bits[w >> 3] = uint8_t(byte << (8 - (w & 7)));
-    // The guard cells stand for pixels that do not exist: their errors are dropped.
+    below[w - 1] = left_acc;  // the share for column w does not exist: dropped
     below[-1] = 0;
-    below[w] = 0;
+    if (w & 7) bits[w >> 3] = uint8_t(byte << (8 - (w & 7)));
 }
 
 // ---- dot images -------------------------------------------------------------------------------------
