@@ -16,12 +16,17 @@
 #include <string>
 #include <thread>
 
+// fontconfig keeps (and, parsing its configuration, leaks) memory for the life of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace {
 std::string images, triggers, logos, source;
+QuorvelState configured;  // the settings files read once; every input starts from a copy
 
 // Stands in for the print engine: a job with several pages (or contrast commands) waits for each
-// dot image (and contrast trigger) to be taken before it writes the next.
-void take_pages() {
+// dot image (and contrast trigger) to be taken before it writes the next. It keeps its own copies
+// of the folder names: it runs until the process is gone.
+void take_pages(std::string images, std::string triggers) {
     int fd = inotify_init1(IN_CLOEXEC);
     inotify_add_watch(fd, images.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
     inotify_add_watch(fd, triggers.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
@@ -40,7 +45,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     images = fuzz_dir("dot_feeder_intake");
     triggers = fuzz_dir("imstart_intake");
     logos = fuzz_dir("logos");
-    fuzz_dir("logosWeb");
     PATH_TO_DOTIMAGE_FILES = images;
     IMSTART_INTAKE_FOLDER = triggers;
     IMSTART_TRIGGER_FILENAME = "imstart";
@@ -49,25 +53,28 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     nameBuff = images + "/dotimage-zzzzzz.pbm";
     if (const char* src = std::getenv("PRINTER_SOURCE_DIR")) source = src;
     init_rendering_system();
-    std::thread(take_pages).detach();
-    return 0;
-}
+    text_get_layout_dimensions("fonts loaded once, before the first input", 0);
+    std::thread(take_pages, images, triggers).detach();
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    QuorvelState q;
+    QuorvelState& q = configured;
     q.paths.font_map = source + "/rootfs/home/quorvel_font_map.cfg";
     q.paths.font_names = source + "/rootfs/imageConfig/font_list";
     q.paths.font_web_table = "";
     q.paths.image_config = fuzz_root() + "/no_image_config.cfg";
     q.paths.logo_list = fuzz_root() + "/logo_list";
     q.paths.logos = logos;
-    q.paths.logos_web = fuzz_root() + "/logosWeb";
+    q.paths.logos_web = fuzz_dir("logosWeb");
     q.paths.header_pbm = logos + "/header.pbm";
     q.paths.footer_pbm = logos + "/footer.pbm";
     q.shell = [](const char*) { return 0; };
     load_font_map(q);
     load_font_table(q);
-    load_logo_table(q);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    QuorvelState q = configured;
+    load_logo_table(q);  // as the inputs before left it
     process_job_bytes(q, data, size);
     return 0;
 }
