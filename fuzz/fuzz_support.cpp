@@ -20,7 +20,8 @@ std::string make_root() {
 }  // namespace
 
 const std::string& fuzz_root() {
-    static const std::string root = make_root();
+    // Never destroyed: the exit handler that removes the folder runs after static destructors.
+    static const std::string& root = *new std::string(make_root());
     return root;
 }
 

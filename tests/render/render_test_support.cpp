@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -150,4 +152,77 @@ std::string RenderTest::take_trigger() {
     std::string t = read_text_file(trigger);
     unlink(trigger.c_str());
     return t;
+}
+
+PageTaker::PageTaker(const std::string& images, const std::string& triggers)
+    : images_(images), triggers_(triggers), taken_(images + ".taken") {
+    std::error_code ec;
+    fs::remove_all(taken_, ec);
+    fs::create_directories(taken_);
+    fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    inotify_add_watch(fd_, images_.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
+    inotify_add_watch(fd_, triggers_.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
+    take_waiting();
+    thread_ = std::thread([this] { run(); });
+}
+
+PageTaker::~PageTaker() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    take_waiting();
+    if (fd_ >= 0) close(fd_);
+}
+
+void PageTaker::take_waiting() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& path : dot_images_in(triggers_)) {
+        trigger_texts_.push_back(read_text_file(path));
+        unlink(path.c_str());
+    }
+    for (const auto& path : dot_images_in(images_)) {
+        // A file still open for writing is left to its close event.
+        if (path.find("/.") != std::string::npos) continue;
+        char name[32];
+        std::snprintf(name, sizeof name, "/%06zu.pbm", count_.load());
+        if (std::rename(path.c_str(), (taken_ + name).c_str()) == 0) ++count_;
+    }
+}
+
+void PageTaker::run() {
+    alignas(struct inotify_event) char buf[4096];
+    while (!stop_) {
+        struct pollfd p {fd_, POLLIN, 0};
+        if (poll(&p, 1, 20) > 0) {
+            while (read(fd_, buf, sizeof buf) > 0) {}
+            take_waiting();
+        }
+    }
+}
+
+bool PageTaker::wait_for(size_t n, int timeout_ms) {
+    for (int waited = 0; count_ < n && waited < timeout_ms; waited += 10) usleep(10000);
+    return count_ >= n;
+}
+
+size_t PageTaker::count() {
+    take_waiting();
+    return count_;
+}
+
+std::vector<DotImage> PageTaker::images() {
+    take_waiting();
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<DotImage> out;
+    for (const auto& path : dot_images_in(taken_)) {
+        DotImage img;
+        EXPECT_TRUE(read_dot_image_file(path, img)) << path;
+        out.push_back(std::move(img));
+    }
+    return out;
+}
+
+std::vector<std::string> PageTaker::triggers() {
+    take_waiting();
+    std::lock_guard<std::mutex> hold(lock_);
+    return trigger_texts_;
 }

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct TempDir {
@@ -54,4 +57,33 @@ protected:
     int image_count() const { return int(dot_images_in(images).size()); }
     // The contrast trigger's text, removed as the print engine does ("" when there is none).
     std::string take_trigger();
+};
+
+// Stands in for the print engine while an interpreter writes several pages: takes every dot image
+// closed in `images` (moving it aside in the order they come, as the print engine removes it) and
+// every contrast trigger in `triggers` (keeping its text).
+class PageTaker {
+public:
+    PageTaker(const std::string& images, const std::string& triggers);
+    ~PageTaker();  // stops; takes what is still waiting
+    PageTaker(const PageTaker&) = delete;
+    PageTaker& operator=(const PageTaker&) = delete;
+    // Waits up to timeout_ms until at least n images were taken.
+    bool wait_for(size_t n, int timeout_ms = 60000);
+    // The images taken so far, oldest first (read back from where they were moved). Call it once
+    // the writer is done: what is still waiting is taken first.
+    std::vector<DotImage> images();
+    std::vector<std::string> triggers();
+    size_t count();
+
+private:
+    void run();
+    void take_waiting();
+    std::string images_, triggers_, taken_;
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<size_t> count_{0};
+    std::vector<std::string> trigger_texts_;
+    std::mutex lock_;
+    std::thread thread_;
 };
