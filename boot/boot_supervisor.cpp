@@ -3,6 +3,7 @@
 // interpreter and (through the interface script) host_link, records the MAC address of the active
 // wireless interface, and brings up IP over USB when the slave did not answer.
 #include "boot_steps.h"
+#include "folder.h"
 #include "keyfile.h"
 #include "run.h"
 #include "settings.h"
@@ -11,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <net/if.h>
 #include <string>
@@ -36,19 +36,10 @@ int SLAVE_FAIL = 0;
 std::string defaultEmulation;
 std::string configSN, printerName, currentInterface;
 
-// Removes the files directly inside a folder (sub-folders stay), except the entry named keep.
+// Removes the files directly inside a folder (sub-folders stay), except the entry named keep. A
+// folder that is there but cannot be read whole is reported (what it left may print again).
 void empty_folder(const char* folder, const char* keep = nullptr) {
-    DIR* d = opendir(folder);
-    if (!d) return;
-    int dfd = dirfd(d);
-    while (struct dirent* e = readdir(d)) {
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        if (keep && std::strcmp(e->d_name, keep) == 0) continue;
-        struct stat st {};
-        if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) continue;
-        unlinkat(dfd, e->d_name, 0);
-    }
-    closedir(d);
+    if (remove_folder_files(folder, keep) < 0 && errno != ENOENT) report_folder_error("boot_supervisor", folder);
 }
 
 // A fixed command line run through the shell in a process group of its own, not waited for.

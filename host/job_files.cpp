@@ -1,5 +1,6 @@
 #include "job_files.h"
 
+#include "folder.h"
 #include "host_state.h"
 #include "run.h"
 #include "shell_runner.h"
@@ -10,9 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,12 +21,6 @@ std::mutex reprint_mutex;
 
 std::string numbered_name(const char* folder, int n) {
     return std::string(folder) + "/printjob-" + std::to_string(n);
-}
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW* ftw) {
-    if (ftw->level == 0) return 0;  // the folder itself stays
-    if (std::remove(path) != 0) dbg("Failed to remove %s\n", path);
-    return 0;
 }
 
 bool write_all(int fd, const char* data, size_t len) {
@@ -136,22 +129,16 @@ int empty_folder_tree(const std::string& folder) {
     if (f.empty() || f[0] != '/' || f == "/") return -1;
     struct stat st {};
     if (lstat(f.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
-    return nftw(f.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS) == 0 ? 0 : -1;
+    if (remove_folder_contents(f) != 0) {
+        report_folder_error("host_link", f);
+        return -1;
+    }
+    return 0;
 }
 
 int empty_folder_files(const std::string& folder, const char* keep) {
-    DIR* d = opendir(folder.c_str());
-    if (!d) return -1;
-    int removed = 0;
-    int dfd = dirfd(d);
-    while (struct dirent* e = readdir(d)) {
-        if (!valid_entry_name(e->d_name)) continue;
-        if (keep && std::strcmp(e->d_name, keep) == 0) continue;
-        struct stat st {};
-        if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) continue;
-        if (unlinkat(dfd, e->d_name, 0) == 0) ++removed;
-    }
-    closedir(d);
+    int removed = remove_folder_files(folder, keep);
+    if (removed < 0) report_folder_error("host_link", folder);
     return removed;
 }
 

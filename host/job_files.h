@@ -50,11 +50,12 @@ void backup_data_file(const JobFile& job);
 // ---- in-process file operations --------------------------------------------------------------
 
 // Removes everything inside folder (recursively, links not followed) but keeps the folder.
-// Refuses (returns -1) an empty or relative path, "/", and anything that is not a real folder.
+// Refuses (returns -1) an empty or relative path, "/", and anything that is not a real folder;
+// a folder that cannot be read whole, or an entry that cannot be removed, is reported and gives -1.
 int empty_folder_tree(const std::string& folder);
 
 // Removes the non-folder entries directly inside folder, except the entry named keep (if any).
-// Returns the number removed, -1 when the folder cannot be opened.
+// Returns the number removed, -1 (reported) when the folder cannot be read whole.
 int empty_folder_files(const std::string& folder, const char* keep = nullptr);
 
 // Copies all bytes of the open descriptor (from offset 0) to dst: truncating, or appending.

@@ -16,6 +16,7 @@
 // logs in /sim/log, the paper (/sim/paper.pbm, /sim/paper.png), /sim/rows.log, /sim/profile.bin
 // and /sim/state.
 #include "files.h"
+#include "folder.h"
 #include "gpio.h"
 #include "keyfile.h"
 #include "paper.h"
@@ -33,7 +34,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
@@ -300,20 +300,18 @@ void cmd_port_thread() {
 // ---- data port ------------------------------------------------------------------------------
 
 bool battery_engine_running() {
-    DIR* d = opendir("/proc");
-    if (!d) return false;
     bool found = false;
-    while (struct dirent* e = readdir(d)) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        std::string path = std::string("/proc/") + e->d_name + "/comm";
+    int r = for_each_entry("/proc", [&](int, const char* name) {
+        if (name[0] < '0' || name[0] > '9') return true;
+        std::string path = std::string("/proc/") + name + "/comm";
         char comm[32] = {0};
         if (FILE* f = std::fopen(path.c_str(), "r")) {
             if (std::fgets(comm, sizeof comm, f) && std::strncmp(comm, "dot_feeder_batt", 15) == 0) found = true;
             std::fclose(f);
         }
-        if (found) break;
-    }
-    closedir(d);
+        return !found;
+    });
+    if (r != 0) report_folder_error("slave_sim", "/proc");
     return found;
 }
 
@@ -673,18 +671,18 @@ bool engine_busy(const GlobalDefines& g) {
         std::fclose(f);
         if (busy) return true;
     }
-    if (DIR* d = opendir(g.PATH_TO_DOTIMAGE_FILES.c_str())) {
-        bool any = false;
-        while (struct dirent* e = readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            struct stat st {};
-            std::string p = g.PATH_TO_DOTIMAGE_FILES + "/" + e->d_name;
-            if (stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) any = true;
-        }
-        closedir(d);
-        if (any) return true;
+    bool any = false;
+    int r = for_each_entry(g.PATH_TO_DOTIMAGE_FILES, [&](int dfd, const char* name) {
+        struct stat st {};
+        if (name[0] != '.' && fstatat(dfd, name, &st, 0) == 0 && S_ISREG(st.st_mode)) any = true;
+        return !any;
+    });
+    // An intake that cannot be read may still hold an image: busy, and said so.
+    if (r != 0 && errno != ENOENT) {
+        report_folder_error("slave_sim", g.PATH_TO_DOTIMAGE_FILES);
+        return true;
     }
-    return false;
+    return any;
 }
 
 int count_frames(char letter) {

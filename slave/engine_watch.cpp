@@ -4,6 +4,7 @@
 // the power source.
 #include "command_file.h"
 #include "engine_watch_logic.h"
+#include "folder.h"
 #include "gpio.h"
 #include "keyfile.h"
 #include "run.h"
@@ -14,7 +15,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
@@ -265,14 +265,13 @@ void* command_intake_pthrd(void*) {
         dbg("Couldn't add watch to %s\n", PATH_TO_COMMAND_INTAKE.c_str());
 
     // Files left from before the watch began would otherwise hold their writers for ever.
-    if (DIR* dir = opendir(PATH_TO_COMMAND_INTAKE.c_str())) {
-        std::vector<std::string> names;
-        while (struct dirent* e = readdir(dir)) {
-            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-        }
-        closedir(dir);
-        for (const auto& name : names) take_command(name.c_str());
-    }
+    std::vector<std::string> names;
+    if (for_each_entry(PATH_TO_COMMAND_INTAKE, [&](int, const char* name) {
+            if (name[0] != '.') names.emplace_back(name);
+            return true;
+        }) != 0)
+        report_folder_error("engine_watch", PATH_TO_COMMAND_INTAKE);  // the watch still takes new files
+    for (const auto& name : names) take_command(name.c_str());
 
     alignas(struct inotify_event) char buf[4096 + sizeof(struct inotify_event) + 256];
     for (;;) {

@@ -3,13 +3,14 @@
 
 #include "image_builder.h"
 #include "files.h"
+#include "folder.h"
 #include "render_shapes.h"
 #include "zpl_input.h"
 #include "zpl_label.h"
 #include "zpl_lexer.h"
 
 #include <cairo.h>
-#include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <glib.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -537,17 +539,14 @@ void del_object() {
     if (contains_nocase(pattern, ".ZPL")) folder = &formats_folder(device);
     else if (contains_nocase(pattern, ".GRF")) folder = &graphics_folder(device);
     if (!folder) return;
-    DIR* dir = opendir(folder->c_str());
-    if (!dir) return;
-    while (dirent* e = readdir(dir)) {
-        std::string entry = e->d_name;
-        if (entry == "." || entry == "..") continue;
-        if (fnmatch(pattern.c_str(), entry.c_str(), FNM_CASEFOLD) != 0) continue;
-        std::string path = *folder + "/" + entry;
-        struct stat st{};
-        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path.c_str());
-    }
-    closedir(dir);
+    int r = for_each_entry(*folder, [&](int dfd, const char* entry) {
+        if (fnmatch(pattern.c_str(), entry, FNM_CASEFOLD) != 0) return true;
+        struct stat st {};
+        if (fstatat(dfd, entry, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) unlinkat(dfd, entry, 0);
+        return true;
+    });
+    // A folder that is not there holds nothing to delete; any other failure is reported.
+    if (r != 0 && errno != ENOENT) report_folder_error("zpl_interp", *folder);
 }
 
 // ^DFd:NAME.ZPL: the rest of the format, up to its end-of-format command, is stored (not

@@ -3,6 +3,8 @@
 #include "host_state.h"
 #include "job_files.h"
 
+#include "../support/failing_readdir.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -218,6 +220,30 @@ TEST(FolderEmptying, RefusesUnsafePathsAndNeverFollowsLinks) {
     EXPECT_EQ(empty_folder_files(d.str("intake"), "reprint"), 2);
     EXPECT_EQ(read_text(d.str("intake/reprint/printjob-1")), "last");
     EXPECT_TRUE(fs::is_directory(d.str("intake/other")));
+}
+
+// A folder whose read fails part way (EOVERFLOW on a 32-bit build without large-file support) is
+// reported and its emptying fails; it is never taken as emptied.
+TEST(FolderEmptying, AFailedReadIsReportedNotTakenAsEmpty) {
+    TempDir d;
+    fs::create_directories(d.str("intake"));
+    fs::create_directories(d.str("reprint/sub"));
+    for (const char* n : {"intake/printjob-1", "intake/printjob-2", "intake/printjob-3", "reprint/sub/x"})
+        write_text(d.str(n), "x");
+    {
+        FailingReaddir failing(1, EOVERFLOW);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(empty_folder_files(d.str("intake")), -1);
+        EXPECT_EQ(empty_folder_tree(d.str("reprint")), -1);
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("cannot read folder " + d.str("intake")), std::string::npos) << said;
+        EXPECT_NE(said.find("cannot read folder " + d.str("reprint")), std::string::npos) << said;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(d.str("intake")), fs::directory_iterator()), 2);
+    EXPECT_TRUE(fs::exists(d.str("reprint/sub/x")));
+    EXPECT_EQ(empty_folder_files(d.str("intake")), 2);
+    EXPECT_EQ(empty_folder_tree(d.str("reprint")), 0);
+    EXPECT_TRUE(fs::is_empty(d.str("reprint")));
 }
 
 TEST(ReprintCopy, TakenFromTheClosedFileAndHoldingOnlyTheLastJob) {

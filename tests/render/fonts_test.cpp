@@ -63,8 +63,17 @@ TEST(Fonts, EveryNamedFamilyResolvesToItsFile) {
 
 TEST(Fonts, WithoutTheDeviceRulesTheChineseFamiliesWouldFallBack) {
     // Shows that the rules do the work: plain fontconfig does not know these names.
+    // The machine's rules alone, with the font cache of the test run's own configuration (a folder
+    // of the build) put first: /etc/fonts/fonts.conf names the machine's cache, which a test run
+    // must not write.
+    std::string rules = "<fontconfig>";
+    FcStrList* caches = FcConfigGetCacheDirs(nullptr);
+    if (FcChar8* cache = caches ? FcStrListNext(caches) : nullptr)
+        rules += "<cachedir>" + std::string(reinterpret_cast<char*>(cache)) + "</cachedir>";
+    if (caches) FcStrListDone(caches);
+    rules += "<include ignore_missing=\"no\">/etc/fonts/fonts.conf</include></fontconfig>";
     FcConfig* plain = FcConfigCreate();
-    ASSERT_TRUE(FcConfigParseAndLoad(plain, reinterpret_cast<const FcChar8*>("/etc/fonts/fonts.conf"), FcTrue));
+    ASSERT_TRUE(FcConfigParseAndLoadFromMemory(plain, reinterpret_cast<const FcChar8*>(rules.c_str()), FcTrue));
     ASSERT_TRUE(FcConfigBuildFonts(plain));
     EXPECT_NE(matched(plain, "simhei", FC_FILE), "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc");
     EXPECT_NE(matched(plain, "Atrian 3:bold", FC_FILE),

@@ -5,6 +5,8 @@
 #include "zpl_objects.h"
 #include "zpl_test_support.h"
 
+#include "../support/failing_readdir.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -246,6 +248,25 @@ TEST_F(ZplObjects, DeleteOneObjectOrAFolderByPattern) {
     EXPECT_TRUE(file_exists(ram_graphics + "/notes.txt"));
     EXPECT_TRUE(file_exists(flash_graphics + "/A.GRF"));
     EXPECT_TRUE(dot_images_in(images).empty());
+}
+
+// A folder that cannot be read whole (EOVERFLOW on 32-bit builds without large-file support) is
+// reported: the objects it did not give stay, and the failure does not pass for "all deleted".
+TEST_F(ZplObjects, DeletingByPatternReportsAFolderThatCannotBeRead) {
+    run("~DGR:A.GRF,2,1,FFFF\n~DGR:B.GRF,2,1,FFFF\n~DGR:C.GRF,2,1,FFFF\n");
+    {
+        FailingReaddir failing(1, EOVERFLOW);
+        testing::internal::CaptureStderr();
+        run("^XA^IDR:*.GRF^FS^XZ");
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("zpl_interp: cannot read folder " + ram_graphics), std::string::npos) << said;
+    }
+    int left = file_exists(ram_graphics + "/A.GRF") + file_exists(ram_graphics + "/B.GRF") +
+               file_exists(ram_graphics + "/C.GRF");
+    EXPECT_EQ(left, 2) << "only the object read before the failure is deleted";
+    run("^XA^IDR:*.GRF^FS^XZ");
+    EXPECT_FALSE(file_exists(ram_graphics + "/A.GRF") || file_exists(ram_graphics + "/B.GRF") ||
+                 file_exists(ram_graphics + "/C.GRF"));
 }
 
 TEST_F(ZplObjects, StoredFormatIsRecalledWithItsFields) {
