@@ -124,6 +124,10 @@ std::atomic<bool> terminating{false};  // SIGTERM: finish what is held, take not
 std::atomic<int> intake_busy{0}, cutter_busy{0}, sender_busy{0};
 std::atomic<uint64_t> drop_gen{0};     // counts drops; work begun before a drop is not published
 std::mutex cutter_m;                   // held by the block cutter while it copies rows out
+// Held while a drop removes the hand-off files, while the cutter publishes a profile (the size
+// file) and while the sender takes one: a profile is published and taken wholly before or
+// wholly after a drop.
+std::mutex handoff_m;
 
 // Marks a thread busy for the graceful end; the end waits until no thread is.
 struct Busy {
@@ -142,12 +146,15 @@ bool exists(const std::string& path) { return exists(path.c_str()); }
 // Gives up every pending row, the profile waiting to be sent and the block being sent.
 void drop_held(const char* why) {
     {
-        std::lock_guard<std::mutex> hold(cutter_m);
-        ++drop_gen;
-        ring.clear();
+        std::lock_guard<std::mutex> handoff(handoff_m);
+        {
+            std::lock_guard<std::mutex> hold(cutter_m);
+            ++drop_gen;
+            ring.clear();
+        }
+        unlink(PROFILER_OUTPUT_FILEPATH.c_str());
+        unlink(PROFILE_SIZE_FILE);
     }
-    unlink(PROFILER_OUTPUT_FILEPATH.c_str());
-    unlink(PROFILE_SIZE_FILE);
     finalspeed = 0;
     lastpbmblock = 0;
     stopblock = 0;
@@ -424,6 +431,7 @@ void flex_pbm() {
         if (!BATTERY) dbg("*-- have prosize --*\n");
         wait_while_exists(PROFILE_SIZE_FILE, 100);
     }
+    std::lock_guard<std::mutex> handoff(handoff_m);
     if (gen != drop_gen) {
         // Dropped while it waited: the profile goes too (the drop may have come before it was
         // written).
@@ -542,12 +550,11 @@ void sendfile(const uint8_t* buf, long padded, uint64_t gen) {
             if (!slave_ready(fd)) break;
         }
     } else if (aborted && MarkSeek == 2) {
+        // The drop has removed the profile and size files already.
         std::printf("abort\n");
         std::fflush(stdout);
         stopblock = 0;
         finalspeed = 4;
-        unlink(PROFILE_SIZE_FILE);
-        unlink(PROFILER_OUTPUT_FILEPATH.c_str());
     }
     dbg("finish***\n");
     close(fd);
@@ -557,15 +564,14 @@ void sendfile(const uint8_t* buf, long padded, uint64_t gen) {
     }
 }
 
-void print_dotline_file_out(long size, uint64_t gen) {
-    if (size > PROFILE_BUF_SIZE) size = PROFILE_BUF_SIZE;
-    const long padded = padded_size(size);
+// Loads the profile into profile_buf and removes it (this releases the block cutter). False when
+// it is gone (dropped): there is nothing to send.
+bool load_profile(long size, long padded) {
     dbg("open profile\n");
     FILE* f = std::fopen(PROFILER_OUTPUT_FILEPATH.c_str(), "rb");
     if (!f) {
-        // The profile named by the size file is gone (dropped): there is nothing to send.
         dbg("profile vanished\n");
-        return;
+        return false;
     }
     std::memset(profile_buf, 0, size_t(padded));
     if (!BATTERY) setvbuf(f, nullptr, _IONBF, 0);  // the battery engine reads it buffered
@@ -574,6 +580,16 @@ void print_dotline_file_out(long size, uint64_t gen) {
     dbg("close profile\n");
     unlink(PROFILER_OUTPUT_FILEPATH.c_str());
     dbg("removed profile.bin\n");
+    return true;
+}
+
+void print_dotline_file_out(long size, uint64_t gen) {
+    if (size > PROFILE_BUF_SIZE) size = PROFILE_BUF_SIZE;
+    const long padded = padded_size(size);
+    {
+        std::lock_guard<std::mutex> handoff(handoff_m);
+        if (gen != drop_gen || !load_profile(size, padded)) return;
+    }
 
     // An abort drops the profile with everything else held; printing goes on with what comes
     // after it.
@@ -601,19 +617,24 @@ void* send_profile(void*) {
     for (;;) {
         while (exists(PROFILE_SIZE_FILE)) {
             Busy busy(sender_busy);
-            FILE* f = std::fopen(PROFILE_SIZE_FILE, "r");
-            if (!f) {
-                if (!exists(PROFILE_SIZE_FILE)) break;  // dropped meanwhile
-                std::perror("Can't read /tmp/profilesize/prosize");
-                std::exit(1);
-            }
             long size = 0;
-            if (std::fscanf(f, "%ld", &size) != 1) size = 0;
-            std::fclose(f);
-            if (size <= 0) break;  // not written yet: its close wakes the sender again
-            const uint64_t gen = drop_gen;
+            uint64_t gen;
+            {
+                // The size and the generation it belongs to are read together.
+                std::lock_guard<std::mutex> handoff(handoff_m);
+                FILE* f = std::fopen(PROFILE_SIZE_FILE, "r");
+                if (!f) {
+                    if (!exists(PROFILE_SIZE_FILE)) break;  // dropped meanwhile
+                    std::perror("Can't read /tmp/profilesize/prosize");
+                    std::exit(1);
+                }
+                if (std::fscanf(f, "%ld", &size) != 1) size = 0;
+                std::fclose(f);
+                if (size <= 0) break;  // not written yet: its close wakes the sender again
+                gen = drop_gen;
+                unlink(PROFILE_SIZE_FILE);
+            }
             dbg("profile size = %ld\n", size);
-            unlink(PROFILE_SIZE_FILE);
             if (lastpbmblock) {
                 stopblock = 1;
                 lastpbmblock = 0;
