@@ -1,5 +1,5 @@
-// Blocking waits on the files of a folder (inotify) where the engine would otherwise poll: for a
-// hand-off file to appear (the profile size file) or to be removed (the previous profile, the
+// Blocking waits on the files of a folder (inotify) in place of sleeping polls: for a hand-off
+// file to appear (the profile size file) or to be removed (the previous profile or dot image, the
 // contrast trigger). Every wait has a bound after which the caller looks again, so a watch that
 // could not be set up (or an event lost to a full queue) costs a delay, never a hang.
 #pragma once
@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-
-namespace engine {
 
 class FolderWatch {
 public:
@@ -33,5 +31,3 @@ private:
 // Waits while `path` exists. Looks again at least every check_ms; ends early (false) when `stop`
 // says so. True once the file is gone.
 bool wait_while_exists(const std::string& path, int check_ms, const std::function<bool()>& stop = {});
-
-}  // namespace engine

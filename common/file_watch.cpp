@@ -5,8 +5,6 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-namespace engine {
-
 FolderWatch::~FolderWatch() {
     if (fd_ >= 0) close(fd_);
 }
@@ -50,5 +48,3 @@ bool wait_while_exists(const std::string& path, int check_ms, const std::functio
         w.wait(w.ok() ? check_ms : (check_ms < 5 ? check_ms : 5));
     }
 }
-
-}  // namespace engine

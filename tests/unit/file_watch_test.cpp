@@ -1,20 +1,25 @@
 #include "file_watch.h"
 
-#include "engine_fixtures.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
 
-using namespace engine;
-using namespace enginetest;
-
 namespace {
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char tmpl[] = "/tmp/file_watch_test.XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+};
 void touch(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr);
