@@ -29,10 +29,14 @@ bool FolderWatch::wait(int timeout_ms) {
     struct pollfd p {fd_, POLLIN, 0};
     int r = poll(&p, 1, timeout_ms);
     if (r <= 0) return false;
+    drain();
+    return true;
+}
+
+void FolderWatch::drain() {
+    if (fd_ < 0) return;
     alignas(struct inotify_event) char buf[4096];
-    bool any = false;
-    while (read(fd_, buf, sizeof buf) > 0) any = true;
-    return any;
+    while (read(fd_, buf, sizeof buf) > 0) {}
 }
 
 bool wait_while_exists(const std::string& path, int check_ms, const std::function<bool()>& stop) {

@@ -20,6 +20,10 @@ public:
     // (the folder is missing); wait() then only sleeps.
     bool open(const std::string& folder, uint32_t mask);
     bool ok() const { return fd_ >= 0; }
+    // The inotify descriptor (for a poll(2) on more than one thing); -1 without a watch.
+    int fd() const { return fd_; }
+    // Reads every event waiting (after a poll(2) of fd() said there are some).
+    void drain();
     // Waits up to timeout_ms (negative: no limit, only with a watch) for events and reads every
     // event waiting. True when something happened.
     bool wait(int timeout_ms);

@@ -128,6 +128,8 @@ std::mutex cutter_m;                   // held by the block cutter while it copi
 // file) and while the sender takes one: a profile is published and taken wholly before or
 // wholly after a drop.
 std::mutex handoff_m;
+bool published_continues = false;  // the profile in the size file ends on a row that continues (under handoff_m)
+int drop_event = -1;               // eventfd: a drop wakes the sender (it may owe the slave the end of a job)
 
 // Marks a thread busy for the graceful end; the end waits until no thread is.
 struct Busy {
@@ -154,6 +156,10 @@ void drop_held(const char* why) {
         }
         unlink(PROFILER_OUTPUT_FILEPATH.c_str());
         unlink(PROFILE_SIZE_FILE);
+    }
+    if (drop_event >= 0) {
+        uint64_t one = 1;
+        (void)!write(drop_event, &one, sizeof one);
     }
     finalspeed = 0;
     lastpbmblock = 0;
@@ -438,6 +444,9 @@ void flex_pbm() {
         unlink(PROFILER_OUTPUT_FILEPATH.c_str());
         return;
     }
+    // A block cut with its look-ahead rows ends on a row that the next block continues; a block
+    // of all that was pending ends what is pending (its last row carries 255).
+    published_continues = J == PBMBLOCK_DOTLINE + RAMP_DOTLINE;
     set_file_size(size);
 }
 
@@ -506,7 +515,12 @@ bool transfer_stopped(uint64_t gen) {
     return gen != drop_gen;
 }
 
-void sendfile(const uint8_t* buf, long padded, uint64_t gen) {
+enum class Sent { whole, dropped, aborted };
+
+// Sends the padded profile block by block. Only the abort line stops a profile between two of
+// its blocks (the slave drops what it holds then); a profile whose rows were dropped otherwise is
+// not begun, or sent to its end, so the slave never holds half a row.
+Sent sendfile(const uint8_t* buf, long padded, uint64_t gen) {
     const long blocks = padded / HSS_BLOCK;
     dbg("blocknum = %ld\n", blocks);
     int fd = open(SLAVE_HSS_DEV_NAME.c_str(), O_RDWR | O_NOCTTY);
@@ -516,32 +530,39 @@ void sendfile(const uint8_t* buf, long padded, uint64_t gen) {
             sleep_ms(10);
             fd = open(SLAVE_HSS_DEV_NAME.c_str(), O_RDWR | O_NOCTTY);
         }
-        if (fd < 0) return;
+        if (fd < 0) return Sent::dropped;
     } else if (fd < 0) {
         std::perror("Can't open hsDriver");
         std::exit(1);
     }
     const long poll_us = BATTERY ? 800 : 1000;
-    bool aborted = false;
+    Sent result = Sent::whole;
     long sent = 0;
-    for (long b = 0; b < blocks; ++b) {
+    for (long b = 0; b < blocks && result == Sent::whole; ++b) {
         for (;;) {
-            if (transfer_stopped(gen)) {
-                aborted = true;
+            if (get_abort()) {
+                abort_seen();
+                result = Sent::aborted;
+                break;
+            }
+            if (b == 0 && gen != drop_gen) {
+                result = Sent::dropped;
                 break;
             }
             if (wait_slave_ready(fd, 10, poll_us)) break;
         }
-        if (aborted) break;
+        if (result != Sent::whole) break;
         dbg("sending block\n");
         if (!write_all(fd, buf + b * HSS_BLOCK, HSS_BLOCK)) {
             std::perror("write hsDriver");
+            result = Sent::dropped;
             break;
         }
         ++sent;
         if (BATTERY) dbg("block++\n");
     }
-    if (stopblock && !aborted) {
+    const bool aborted = result == Sent::aborted;
+    if (stopblock && result == Sent::whole) {
         // Last block of a sheet: hold the next sheet until the slave has finished this one.
         stopblock = 0;
         while (!transfer_stopped(gen) && !slave_ready(fd)) sleep_ms(50);
@@ -556,12 +577,14 @@ void sendfile(const uint8_t* buf, long padded, uint64_t gen) {
         stopblock = 0;
         finalspeed = 4;
     }
+    if (result != Sent::whole) stopblock = 0;
     dbg("finish***\n");
     close(fd);
     if (BATTERY) {
         int n = blocks_sent + int(sent);
         blocks_sent = n > 1000 ? 0 : n;
     }
+    return result;
 }
 
 // Loads the profile into profile_buf and removes it (this releases the block cutter). False when
@@ -583,27 +606,46 @@ bool load_profile(long size, long padded) {
     return true;
 }
 
-void print_dotline_file_out(long size, uint64_t gen) {
+Sent print_dotline_file_out(long size, uint64_t gen) {
     if (size > PROFILE_BUF_SIZE) size = PROFILE_BUF_SIZE;
     const long padded = padded_size(size);
     {
         std::lock_guard<std::mutex> handoff(handoff_m);
-        if (gen != drop_gen || !load_profile(size, padded)) return;
+        if (gen != drop_gen || !load_profile(size, padded)) return Sent::dropped;
     }
 
     // An abort drops the profile with everything else held; printing goes on with what comes
     // after it.
-    if (transfer_stopped(gen)) return;
+    if (get_abort()) {
+        abort_seen();
+        return Sent::aborted;
+    }
+    if (gen != drop_gen) return Sent::dropped;
     run_index = 1;
     if (MarkSeek == 1) {
         while (exists(RUN_INDEX_FILE)) {
             sleep_ms(50);
-            if (transfer_stopped(gen)) return;
+            if (get_abort()) {
+                abort_seen();
+                return Sent::aborted;
+            }
+            if (gen != drop_gen) return Sent::dropped;
             if (BATTERY) write_command_file_now('Z');
             else run_shell("/root/engine_cmd Z");
         }
     }
-    sendfile(profile_buf, padded, gen);
+    return sendfile(profile_buf, padded, gen);
+}
+
+// The end of a job whose rows were dropped after the slave had begun it: one blank row at
+// standstill whose step word ends what is pending (0, 255), so the slave stops and does not wait
+// for rows that will never come.
+void send_job_end() {
+    static uint8_t end_block[HSS_BLOCK];
+    std::memset(end_block, 0, sizeof end_block);
+    end_block[4] = 0xFF;  // words (0,0) (0,0) (0,255), each stored low byte first
+    dbg("the slave's job ends after a drop\n");
+    sendfile(end_block, HSS_BLOCK, drop_gen);
 }
 
 void* send_profile(void*) {
@@ -614,11 +656,16 @@ void* send_profile(void*) {
     // The size file is written "w" and closed: its close (or a rename into the folder) wakes the
     // sender. The watch is in place before each look.
     FolderWatch size_watch(PROFILE_SIZE_FOLDER, IN_CLOSE_WRITE | IN_MOVED_TO);
+    // Whether the slave holds rows of a job whose end it has not had, and the generation of the
+    // profile that left it so.
+    bool mid_job = false;
+    uint64_t mid_job_gen = 0;
     for (;;) {
         while (exists(PROFILE_SIZE_FILE)) {
             Busy busy(sender_busy);
             long size = 0;
             uint64_t gen;
+            bool continues;
             {
                 // The size and the generation it belongs to are read together.
                 std::lock_guard<std::mutex> handoff(handoff_m);
@@ -632,6 +679,7 @@ void* send_profile(void*) {
                 std::fclose(f);
                 if (size <= 0) break;  // not written yet: its close wakes the sender again
                 gen = drop_gen;
+                continues = published_continues;
                 unlink(PROFILE_SIZE_FILE);
             }
             dbg("profile size = %ld\n", size);
@@ -639,14 +687,37 @@ void* send_profile(void*) {
                 stopblock = 1;
                 lastpbmblock = 0;
             }
-            print_dotline_file_out(size, gen);
+            switch (print_dotline_file_out(size, gen)) {
+                case Sent::whole:
+                    mid_job = continues;
+                    mid_job_gen = gen;
+                    break;
+                case Sent::aborted:
+                    mid_job = false;  // the slave drops what it holds
+                    break;
+                case Sent::dropped:
+                    break;
+            }
+        }
+        if (mid_job && mid_job_gen != drop_gen && !exists(PROFILE_SIZE_FILE)) {
+            // What was to follow was dropped.
+            Busy busy(sender_busy);
+            if (!get_abort()) send_job_end();
+            mid_job = false;
         }
         if (!size_watch.ok()) {
             sleep_ms(1);
             size_watch.open(PROFILE_SIZE_FOLDER, IN_CLOSE_WRITE | IN_MOVED_TO);
             continue;
         }
-        if (!size_watch.wait(5000) && !exists(PROFILE_SIZE_FOLDER)) {
+        // Until a size file is closed or a drop is made.
+        struct pollfd p[2] = {{size_watch.fd(), POLLIN, 0}, {drop_event, POLLIN, 0}};
+        int r = poll(p, drop_event >= 0 ? 2 : 1, 5000);
+        if (r > 0) {
+            if (p[0].revents) size_watch.drain();
+            uint64_t n;
+            if (drop_event >= 0 && p[1].revents) (void)!read(drop_event, &n, sizeof n);
+        } else if (r == 0 && !exists(PROFILE_SIZE_FOLDER)) {
             // The folder went away: make it again and watch the new one.
             run_shell("mkdir -m 0666 /tmp/profilesize");
             size_watch.open(PROFILE_SIZE_FOLDER, IN_CLOSE_WRITE | IN_MOVED_TO);
@@ -822,6 +893,7 @@ int main() {
     load_burntables(configContrast);
     prev_contrast_index = configContrast;
 
+    drop_event = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     signal_event = eventfd(0, EFD_CLOEXEC);
     if (signal_event >= 0) {
         struct sigaction sa {};

@@ -12,6 +12,7 @@ abort_deal() {
   local pid
   pid=$(sh -c "/home/abort_deal.sh ZPL $1 > /dev/null 2>&1 & echo \$!")
   wait_for sh -c "! { [ -e /proc/$pid ] && ! grep -q ') Z ' /proc/$pid/stat; }" || echo "abort_deal.sh ZPL $1 did not finish"
+  echo "abort_deal.sh ZPL $1 done"
 }
 
 # The next job's reference, printed before anything happens.
@@ -48,7 +49,7 @@ check_true "and its dot image removed unread" wait_for sh -c "[ -z \"\$(ls $imag
 
 slave_sim abort off > /dev/null
 abort_deal e
-printed 0
+check_true "the printer settles after the abort" printed 0
 check "nothing of the job (or of the job sent during the abort) printed after the abort" "$at_abort" "$(rows)"
 check "the engine holds nothing" "0 0 0" \
   "$(ls $images | wc -l) $(ls /tmp/profiler_intake | wc -l) $(ls /tmp/profilesize | wc -l)"
@@ -68,7 +69,7 @@ send $work/ten.zpl
 slave_sim wait-rows 800 --timeout 60 > /dev/null
 abort_deal s
 abort_deal e
-printed 0
+check_true "the printer settles after the script" printed 0
 after_script=$(rows)
 check_true "the script alone cancels the job ($after_script rows)" test "$after_script" -lt $((ref_rows * 9))
 new_paper

@@ -29,7 +29,11 @@ send() {
 rows() { slave_sim stats | sed -n 's/^rows=\([0-9]*\).*/\1/p'; }
 new_paper() { slave_sim paper reset > /dev/null; }
 # printed [ROWS]: the paper has at least ROWS rows (default 1) and has stood still
-printed() { slave_sim wait-idle --rows "${1:-1}" --quiet 1000 --timeout 90 > /dev/null; }
+printed() {
+  slave_sim wait-idle --rows "${1:-1}" --quiet 1000 --timeout 90 > /dev/null && return 0
+  echo "the printer did not settle: $(slave_sim stats); engine files: $(ls $images /tmp/profiler_intake /tmp/profilesize 2>/dev/null | tr '\n' ' ')"
+  return 1
+}
 # paper_copy OUT: the paper as it is now
 paper_copy() { slave_sim paper > /dev/null; cp /sim/paper.pbm "$1"; }
 
