@@ -137,7 +137,9 @@ int GpioEdgeWaiter::wait_file(int timeout_ms) {
             count_ = count;
             if (edge) return 1;
         }
-        int wait_ms = 20;  // also a safety net should an inotify event be missed
+        // The folder's events wake the waiter; the bound is only a safety net should one be
+        // missed (a full event queue), so an idle line costs one wake-up a second.
+        int wait_ms = 1000;
         if (timeout_ms >= 0) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
             if (left <= 0) return 0;

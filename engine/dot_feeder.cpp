@@ -4,9 +4,21 @@
 // blocks of 40 (plus 40 look-ahead rows that shape the speeds), profiles each block and streams the
 // profile to the slave's block data port in 4096-byte blocks. Built twice from this file: with
 // DOT_FEEDER_BATTERY the battery layout and behaviour are used.
+//
+// Nothing polls while the printer is idle: the threads block on inotify, on the engine's condition
+// variable (rows pending, a pause asked for, work finished) or on the data port; only the
+// temperature poller runs on its fixed cadence. Images already waiting in the intake when the
+// engine starts are taken first, oldest first.
+//
+// Dropping (an abort, or SIGUSR1 from the abort script): the pending rows, the profile waiting to
+// be sent and the block being sent are given up, and while the abort line is active every image
+// that arrives is removed unread. SIGTERM ends the engine gracefully: it takes no more images
+// (they stay in the intake for the next engine), prints what it holds and exits.
 #include "command_file.h"
 #include "dot_image.h"
+#include "file_watch.h"
 #include "gpio.h"
+#include "job_intake.h"
 #include "keyfile.h"
 #include "line_ring.h"
 #include "pbm_reader.h"
@@ -17,14 +29,19 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <pthread.h>
 #include <string>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,10 +102,78 @@ std::atomic<int> speed_index{0};
 std::atomic<int> set_speedmode_index{1};
 std::atomic<int> speed_switch_pause{1};
 std::atomic<int> blocks_sent{0};  // battery engine: blocks sent, for the speed offset
-int run_index = 1;                // sender thread only
+std::atomic<int> run_index{1};    // black-mark gate: 0 once an abort has asked for a new mark
+
+// The engine's condition variable: rows committed or dropped, a pause asked for, a thread done
+// with its work. Waiters check their condition under engine_m; every change is followed by
+// notify_engine(), which takes engine_m, so no wake-up is lost.
+std::mutex engine_m;
+std::condition_variable engine_cv;
+void notify_engine() {
+    std::lock_guard<std::mutex> lock(engine_m);
+    engine_cv.notify_all();
+}
+// Waits until pred() holds or `terminating` is set. The bound only makes the wait robust.
+template <class Pred>
+void wait_engine(Pred pred) {
+    std::unique_lock<std::mutex> lock(engine_m);
+    while (!pred()) engine_cv.wait_for(lock, std::chrono::seconds(1));
+}
+
+std::atomic<bool> terminating{false};  // SIGTERM: finish what is held, take nothing new
+std::atomic<int> intake_busy{0}, cutter_busy{0}, sender_busy{0};
+std::atomic<uint64_t> drop_gen{0};     // counts drops; work begun before a drop is not published
+std::mutex cutter_m;                   // held by the block cutter while it copies rows out
+// Held while a drop removes the hand-off files, while the cutter publishes a profile (the size
+// file) and while the sender takes one: a profile is published and taken wholly before or
+// wholly after a drop.
+std::mutex handoff_m;
+bool published_continues = false;  // the profile in the size file ends on a row that continues (under handoff_m)
+int drop_event = -1;               // eventfd: a drop wakes the sender (it may owe the slave the end of a job)
+
+// Marks a thread busy for the graceful end; the end waits until no thread is.
+struct Busy {
+    std::atomic<int>& flag;
+    explicit Busy(std::atomic<int>& f) : flag(f) { flag = 1; }
+    ~Busy() {
+        flag = 0;
+        notify_engine();
+    }
+};
 
 bool exists(const char* path) { return access(path, F_OK) == 0; }
 bool exists(const std::string& path) { return exists(path.c_str()); }
+
+// ---- dropping what is held ----------------------------------------------------------------
+// Gives up every pending row, the profile waiting to be sent and the block being sent.
+void drop_held(const char* why) {
+    {
+        std::lock_guard<std::mutex> handoff(handoff_m);
+        {
+            std::lock_guard<std::mutex> hold(cutter_m);
+            ++drop_gen;
+            ring.clear();
+        }
+        unlink(PROFILER_OUTPUT_FILEPATH.c_str());
+        unlink(PROFILE_SIZE_FILE);
+    }
+    if (drop_event >= 0) {
+        uint64_t one = 1;
+        (void)!write(drop_event, &one, sizeof one);
+    }
+    finalspeed = 0;
+    lastpbmblock = 0;
+    stopblock = 0;
+    dbg("dropped everything held (%s)\n", why);
+    notify_engine();
+}
+
+// The abort line is active: in black-mark mode the next sheet must find its mark again; what is
+// held is dropped.
+void abort_seen() {
+    if (MarkSeek == 1 && run_index.exchange(0) == 1) run_shell("touch /tmp/run_index.txt");
+    drop_held("abort");
+}
 
 // ---- abort line ---------------------------------------------------------------------------
 int get_abort() {
@@ -217,13 +302,16 @@ void apply_contrast_trigger() {
 void* imstart_intake_pthrd(void*) {
     struct stat st {};
     if (stat(IMSTART_INTAKE_FOLDER.c_str(), &st) != 0) mkdir(IMSTART_INTAKE_FOLDER.c_str(), 0777);
-    // The watch comes first, so a trigger written after the leftover is removed is always seen.
+    // The watch comes first, so a trigger written after the leftover is handled is always seen.
+    // A leftover trigger belongs to an image still waiting in the intake (written before the
+    // previous engine ended): it is applied, then removed, so that image prints at its darkness.
+    // An ending engine leaves triggers to the next one.
     watch_folder(
         IMSTART_INTAKE_FOLDER, IN_CLOSE_WRITE,
         [](const inotify_event& ev) {
-            if (!(ev.mask & IN_ISDIR)) apply_contrast_trigger();
+            if (!(ev.mask & IN_ISDIR) && !terminating) apply_contrast_trigger();
         },
-        [] { unlink(trigger_path.c_str()); });
+        [] { apply_contrast_trigger(); });
     return nullptr;
 }
 
@@ -251,6 +339,12 @@ int read_temperature_index() {
             std::fclose(f);
             if (BATTERY) unlink(TEMPERATURE_FILENAME.c_str());
             if (!got) continue;
+            if (!thermistor_plausible(mv)) {
+                // No head is that hot or that cold: a reading that is no temperature is not used
+                // for heat; the index stays as it was.
+                dbg("thermistor reading %d mV ignored\n", mv);
+                return currentTemp.load();
+            }
             int x = get_temp_x(mv, Layout::temp_index_limit);
             if (BATTERY) dbg("x=%d\n", x);
             else dbg("x=%d temp=%d\n", x, mv);
@@ -285,21 +379,32 @@ void set_file_size(long size) {
 }
 
 void flex_pbm() {
+    Busy busy(cutter_busy);
+    if (get_abort()) {
+        abort_seen();
+        return;
+    }
     std::memset(block_work, 0, sizeof block_work);
     const int temp = currentTemp;
-    while (exists(PROFILER_OUTPUT_FILEPATH)) {
+    if (exists(PROFILER_OUTPUT_FILEPATH)) {
         dbg("<-- have profile -->\n");
-        sleep_us(800);
+        wait_while_exists(PROFILER_OUTPUT_FILEPATH, 100);
     }
     int J;
-    const int pending = ring.pending_rows();
-    if (pending < PBMBLOCK_DOTLINE + RAMP_DOTLINE) {
-        J = ring.take(block_work, pending);
-        if (MarkSeek == 2) lastpbmblock = 1;
-    } else {
-        J = ring.take(block_work, PBMBLOCK_DOTLINE);
-        J += ring.peek(block_work + size_t(J) * ROW_BYTES, RAMP_DOTLINE);
+    uint64_t gen;
+    {
+        std::lock_guard<std::mutex> hold(cutter_m);
+        gen = drop_gen;
+        const int pending = ring.pending_rows();
+        if (pending < PBMBLOCK_DOTLINE + RAMP_DOTLINE) {
+            J = ring.take(block_work, pending);
+            if (MarkSeek == 2 && J > 0) lastpbmblock = 1;
+        } else {
+            J = ring.take(block_work, PBMBLOCK_DOTLINE);
+            J += ring.peek(block_work + size_t(J) * ROW_BYTES, RAMP_DOTLINE);
+        }
     }
+    notify_engine();  // room in the ring for a waiting image
     if (J <= 0) return;
 
     const int limit = read_ips_limit_index();
@@ -317,6 +422,7 @@ void flex_pbm() {
         size = profile_block(profiler, block_work, J, temp, finalspeed, paper_stops ? 0 : limit, linenode_list,
                              speed_profile, &block_profile[0][0], sizeof block_profile, fs);
     }
+    if (gen != drop_gen) return;  // dropped while it was profiled
     finalspeed = fs;
     if (size < 0) size = 0;
 
@@ -327,28 +433,37 @@ void flex_pbm() {
         }
         return;  // the battery engine skips the block
     }
-    while (exists(PROFILE_SIZE_FILE)) {
-        if (BATTERY) {
-            sleep_ms(1);
-        } else {
-            dbg("*-- have prosize --*\n");
-            sleep_ms(5);
-        }
+    if (exists(PROFILE_SIZE_FILE)) {
+        if (!BATTERY) dbg("*-- have prosize --*\n");
+        wait_while_exists(PROFILE_SIZE_FILE, 100);
     }
+    std::lock_guard<std::mutex> handoff(handoff_m);
+    if (gen != drop_gen) {
+        // Dropped while it waited: the profile goes too (the drop may have come before it was
+        // written).
+        unlink(PROFILER_OUTPUT_FILEPATH.c_str());
+        return;
+    }
+    // A block cut with its look-ahead rows ends on a row that the next block continues; a block
+    // of all that was pending ends what is pending (its last row carries 255).
+    published_continues = J == PBMBLOCK_DOTLINE + RAMP_DOTLINE;
     set_file_size(size);
 }
 
 void* image_pro_pthrd(void*) {
     for (;;) {
-        while (ring.pending_rows() > 0) {
+        wait_engine([] { return ring.pending_rows() > 0 || speed_switch_pause == 0; });
+        if (ring.pending_rows() > 0) {
             flex_pbm();
             sleep_ms(50);
+            continue;
         }
+        // Everything before the pause file has been cut into blocks: its writer learns so from
+        // its removal.
         if (speed_switch_pause == 0) {
             unlink(PAUSE_FILE);
             speed_switch_pause = 1;
         }
-        sleep_ms(50);
     }
     return nullptr;
 }
@@ -375,74 +490,111 @@ int slave_ready(int fd) {
     return n == 1 ? 1 : 0;
 }
 
-void sendfile(const uint8_t* buf, long padded) {
+// Waits up to wait_ms for the slave's request and reads it. The port is read only once poll(2)
+// says a byte is there; a port that reports readable without a byte (a driver without poll
+// support) is read every poll_us, as a plain read loop would.
+bool wait_slave_ready(int fd, int wait_ms, long poll_us) {
+    struct pollfd p {fd, POLLIN, 0};
+    int r = poll(&p, 1, wait_ms);
+    if (r < 0 && errno != EINTR) {
+        sleep_us(poll_us);
+        return slave_ready(fd);
+    }
+    if (r <= 0) return false;
+    if (slave_ready(fd)) return true;
+    sleep_us(poll_us);
+    return false;
+}
+
+// Something happened that ends the transfer: the abort line, or a drop.
+bool transfer_stopped(uint64_t gen) {
+    if (get_abort()) {
+        abort_seen();
+        return true;
+    }
+    return gen != drop_gen;
+}
+
+enum class Sent { whole, dropped, aborted };
+
+// Sends the padded profile block by block. Only the abort line stops a profile between two of
+// its blocks (the slave drops what it holds then); a profile whose rows were dropped otherwise is
+// not begun, or sent to its end, so the slave never holds half a row.
+Sent sendfile(const uint8_t* buf, long padded, uint64_t gen) {
     const long blocks = padded / HSS_BLOCK;
     dbg("blocknum = %ld\n", blocks);
     int fd = open(SLAVE_HSS_DEV_NAME.c_str(), O_RDWR | O_NOCTTY);
     if (BATTERY) {
         dbg("open_hsDriver\n");
-        while (fd < 0 && !get_abort()) {  // the port may come back; an abort drops the profile
+        while (fd < 0 && !transfer_stopped(gen)) {  // the port may come back; an abort drops the profile
             sleep_ms(10);
             fd = open(SLAVE_HSS_DEV_NAME.c_str(), O_RDWR | O_NOCTTY);
         }
-        if (fd < 0) return;
+        if (fd < 0) return Sent::dropped;
     } else if (fd < 0) {
         std::perror("Can't open hsDriver");
         std::exit(1);
     }
     const long poll_us = BATTERY ? 800 : 1000;
-    bool aborted = false;
+    Sent result = Sent::whole;
     long sent = 0;
-    for (long b = 0; b < blocks; ++b) {
+    for (long b = 0; b < blocks && result == Sent::whole; ++b) {
         for (;;) {
             if (get_abort()) {
-                aborted = true;
+                abort_seen();
+                result = Sent::aborted;
                 break;
             }
-            if (slave_ready(fd)) break;
-            sleep_us(poll_us);
+            if (b == 0 && gen != drop_gen) {
+                result = Sent::dropped;
+                break;
+            }
+            if (wait_slave_ready(fd, 10, poll_us)) break;
         }
-        if (aborted) break;
+        if (result != Sent::whole) break;
         dbg("sending block\n");
         if (!write_all(fd, buf + b * HSS_BLOCK, HSS_BLOCK)) {
             std::perror("write hsDriver");
+            result = Sent::dropped;
             break;
         }
         ++sent;
         if (BATTERY) dbg("block++\n");
     }
-    if (stopblock) {
+    const bool aborted = result == Sent::aborted;
+    if (stopblock && result == Sent::whole) {
         // Last block of a sheet: hold the next sheet until the slave has finished this one.
         stopblock = 0;
-        while (!get_abort() && !slave_ready(fd)) sleep_ms(50);
-        while (!get_abort()) {
+        while (!transfer_stopped(gen) && !slave_ready(fd)) sleep_ms(50);
+        while (!transfer_stopped(gen)) {
             sleep_ms(50);
             if (!slave_ready(fd)) break;
         }
     } else if (aborted && MarkSeek == 2) {
+        // The drop has removed the profile and size files already.
         std::printf("abort\n");
         std::fflush(stdout);
+        stopblock = 0;
         finalspeed = 4;
-        unlink(PROFILE_SIZE_FILE);
-        unlink(PROFILER_OUTPUT_FILEPATH.c_str());
     }
+    if (result != Sent::whole) stopblock = 0;
     dbg("finish***\n");
     close(fd);
     if (BATTERY) {
         int n = blocks_sent + int(sent);
         blocks_sent = n > 1000 ? 0 : n;
     }
+    return result;
 }
 
-void print_dotline_file_out(long size) {
-    if (size > PROFILE_BUF_SIZE) size = PROFILE_BUF_SIZE;
-    const long padded = padded_size(size);
+// Loads the profile into profile_buf and removes it (this releases the block cutter). False when
+// it is gone (dropped): there is nothing to send.
+bool load_profile(long size, long padded) {
     dbg("open profile\n");
     FILE* f = std::fopen(PROFILER_OUTPUT_FILEPATH.c_str(), "rb");
     if (!f) {
-        // The profile named by the size file is gone: there is nothing to send.
         dbg("profile vanished\n");
-        return;
+        return false;
     }
     std::memset(profile_buf, 0, size_t(padded));
     if (!BATTERY) setvbuf(f, nullptr, _IONBF, 0);  // the battery engine reads it buffered
@@ -451,23 +603,49 @@ void print_dotline_file_out(long size) {
     dbg("close profile\n");
     unlink(PROFILER_OUTPUT_FILEPATH.c_str());
     dbg("removed profile.bin\n");
+    return true;
+}
 
-    while (get_abort()) {
-        if (MarkSeek == 1 && run_index) {
-            run_shell("touch /tmp/run_index.txt");
-            run_index = 0;
-        }
-        sleep_ms(10);
+Sent print_dotline_file_out(long size, uint64_t gen) {
+    if (size > PROFILE_BUF_SIZE) size = PROFILE_BUF_SIZE;
+    const long padded = padded_size(size);
+    {
+        std::lock_guard<std::mutex> handoff(handoff_m);
+        if (gen != drop_gen || !load_profile(size, padded)) return Sent::dropped;
     }
+
+    // An abort drops the profile with everything else held; printing goes on with what comes
+    // after it.
+    if (get_abort()) {
+        abort_seen();
+        return Sent::aborted;
+    }
+    if (gen != drop_gen) return Sent::dropped;
     run_index = 1;
     if (MarkSeek == 1) {
         while (exists(RUN_INDEX_FILE)) {
             sleep_ms(50);
+            if (get_abort()) {
+                abort_seen();
+                return Sent::aborted;
+            }
+            if (gen != drop_gen) return Sent::dropped;
             if (BATTERY) write_command_file_now('Z');
             else run_shell("/root/engine_cmd Z");
         }
     }
-    sendfile(profile_buf, padded);
+    return sendfile(profile_buf, padded, gen);
+}
+
+// The end of a job whose rows were dropped after the slave had begun it: one blank row at
+// standstill whose step word ends what is pending (0, 255), so the slave stops and does not wait
+// for rows that will never come.
+void send_job_end() {
+    static uint8_t end_block[HSS_BLOCK];
+    std::memset(end_block, 0, sizeof end_block);
+    end_block[4] = 0xFF;  // words (0,0) (0,0) (0,255), each stored low byte first
+    dbg("the slave's job ends after a drop\n");
+    sendfile(end_block, HSS_BLOCK, drop_gen);
 }
 
 void* send_profile(void*) {
@@ -475,35 +653,96 @@ void* send_profile(void*) {
         struct stat st {};
         if (stat(PROFILE_SIZE_FOLDER, &st) != 0) run_shell("mkdir -m 0666 /tmp/profilesize");
     }
+    // The size file is written "w" and closed: its close (or a rename into the folder) wakes the
+    // sender. The watch is in place before each look.
+    FolderWatch size_watch(PROFILE_SIZE_FOLDER, IN_CLOSE_WRITE | IN_MOVED_TO);
+    // Whether the slave holds rows of a job whose end it has not had, and the generation of the
+    // profile that left it so.
+    bool mid_job = false;
+    uint64_t mid_job_gen = 0;
     for (;;) {
         while (exists(PROFILE_SIZE_FILE)) {
-            FILE* f = std::fopen(PROFILE_SIZE_FILE, "r");
-            if (!f) {
-                std::perror("Can't read /tmp/profilesize/prosize");
-                std::exit(1);
-            }
+            Busy busy(sender_busy);
             long size = 0;
-            if (std::fscanf(f, "%ld", &size) != 1) size = 0;
-            std::fclose(f);
-            if (size <= 0) break;  // not written yet: look again
+            uint64_t gen;
+            bool continues;
+            {
+                // The size and the generation it belongs to are read together.
+                std::lock_guard<std::mutex> handoff(handoff_m);
+                FILE* f = std::fopen(PROFILE_SIZE_FILE, "r");
+                if (!f) {
+                    if (!exists(PROFILE_SIZE_FILE)) break;  // dropped meanwhile
+                    std::perror("Can't read /tmp/profilesize/prosize");
+                    std::exit(1);
+                }
+                if (std::fscanf(f, "%ld", &size) != 1) size = 0;
+                std::fclose(f);
+                if (size <= 0) break;  // not written yet: its close wakes the sender again
+                gen = drop_gen;
+                continues = published_continues;
+                unlink(PROFILE_SIZE_FILE);
+            }
             dbg("profile size = %ld\n", size);
-            unlink(PROFILE_SIZE_FILE);
             if (lastpbmblock) {
                 stopblock = 1;
                 lastpbmblock = 0;
             }
-            print_dotline_file_out(size);
+            switch (print_dotline_file_out(size, gen)) {
+                case Sent::whole:
+                    mid_job = continues;
+                    mid_job_gen = gen;
+                    break;
+                case Sent::aborted:
+                    mid_job = false;  // the slave drops what it holds
+                    break;
+                case Sent::dropped:
+                    break;
+            }
         }
-        sleep_ms(1);
+        if (mid_job && mid_job_gen != drop_gen && !exists(PROFILE_SIZE_FILE)) {
+            // What was to follow was dropped.
+            Busy busy(sender_busy);
+            if (!get_abort()) send_job_end();
+            mid_job = false;
+        }
+        if (!size_watch.ok()) {
+            sleep_ms(1);
+            size_watch.open(PROFILE_SIZE_FOLDER, IN_CLOSE_WRITE | IN_MOVED_TO);
+            continue;
+        }
+        // Until a size file is closed or a drop is made.
+        struct pollfd p[2] = {{size_watch.fd(), POLLIN, 0}, {drop_event, POLLIN, 0}};
+        int r = poll(p, drop_event >= 0 ? 2 : 1, 5000);
+        if (r > 0) {
+            if (p[0].revents) size_watch.drain();
+            uint64_t n;
+            if (drop_event >= 0 && p[1].revents) (void)!read(drop_event, &n, sizeof n);
+        } else if (r == 0 && !exists(PROFILE_SIZE_FOLDER)) {
+            // The folder went away: make it again and watch the new one.
+            run_shell("mkdir -m 0666 /tmp/profilesize");
+            size_watch.open(PROFILE_SIZE_FOLDER, IN_CLOSE_WRITE | IN_MOVED_TO);
+        }
     }
     return nullptr;
 }
 
 // ---- dot image intake ---------------------------------------------------------------------
+// Takes one image into the ring and removes it. While the abort line is active an image is
+// removed unread. An ending engine leaves the image where it is (returns without touching it).
 void take_image(const std::string& path) {
-    while (exists(trigger_path)) sleep_ms(1);
+    if (terminating) return;
+    Busy busy(intake_busy);
+    if (get_abort()) {
+        dbg("abort: %s dropped\n", path.c_str());
+        unlink(path.c_str());
+        abort_seen();
+        return;
+    }
+    // The contrast trigger written before this image is applied first.
+    if (!wait_while_exists(trigger_path, 100, [] { return terminating.load(); })) return;
     if (!conti_mode) {
-        while (ring.pending_rows() != 0) sleep_ms(50);
+        wait_engine([] { return ring.pending_rows() == 0 || terminating; });
+        if (terminating) return;
     }
     const int retries = BATTERY ? 0 : 30;
     const int rows = get_pbm_file_lines(path, MarkSeek, retries, !BATTERY && g_debug_msg == 1);
@@ -512,23 +751,30 @@ void take_image(const std::string& path) {
     }
     if (rows > 0) {
         const size_t bytes = size_t(rows) * ROW_BYTES;
-        while (ring.full()) sleep_us(800);
         size_t at = 0;
-        while (!ring.find_room(bytes, at)) sleep_ms(1);
+        uint64_t gen = 0;
+        bool room = false;
+        // The generation is read before the room is found: a drop in between makes the commit
+        // fail instead of placing the rows where the reader no longer looks.
+        wait_engine([&] {
+            gen = ring.generation();
+            room = !ring.full() && ring.find_room(bytes, at);
+            return room || terminating;
+        });
+        if (!room) return;
         int got = read_pbm_file(ring.data() + at, path, rows, retries);
         if (got == 0 && !BATTERY) std::printf("read_pbm_file: Can't open inputfile %s\n", path.c_str());
-        ring.commit(at, got);
-        dbg("read %d lines into pbm_input_buffer\n", got);
+        if (ring.commit(at, got, gen)) dbg("read %d lines into pbm_input_buffer\n", got);
+        notify_engine();
     }
     unlink(path.c_str());
 }
 
+// The images already waiting when the engine starts are taken first, oldest first; then each
+// image closed after writing (or moved in).
 void* pbm_image_intake_pthrd(void*) {
-    watch_folder(PATH_TO_DOTIMAGE_FILES, IN_CLOSE_WRITE, [](const inotify_event& ev) {
-        if ((ev.mask & IN_ISDIR) || ev.len == 0 || ev.name[0] == '\0') return;
-        take_image(PATH_TO_DOTIMAGE_FILES + "/" + ev.name);
-    });
-    return nullptr;
+    JobIntake intake(PATH_TO_DOTIMAGE_FILES, take_image);
+    intake.run();
 }
 
 // ---- speed cap, speed mode and pause ------------------------------------------------------
@@ -574,10 +820,56 @@ void* watch_speed_pthrd(void*) {
         [](const inotify_event&) {
             dbg("speed pause file create\n");
             speed_switch_pause = 0;
+            notify_engine();
         },
         [] {
-            if (exists(PAUSE_FILE)) speed_switch_pause = 0;  // created before the watch
+            if (exists(PAUSE_FILE)) {
+                speed_switch_pause = 0;  // created before the watch
+                notify_engine();
+            }
         });
+    return nullptr;
+}
+
+// ---- signals: a drop asked for, the graceful end ------------------------------------------
+int signal_event = -1;  // eventfd: the handler wakes the signal thread
+std::atomic<bool> end_requested{false};
+std::atomic<int> drops_requested{0};
+
+void on_signal(int sig) {
+    const int saved = errno;
+    if (sig == SIGTERM) end_requested = true;
+    else drops_requested.fetch_add(1);
+    uint64_t one = 1;
+    (void)!write(signal_event, &one, sizeof one);
+    errno = saved;
+}
+
+// Nothing held any more: no rows, no profile waiting or being sent, no image being taken.
+bool engine_idle() {
+    return intake_busy == 0 && cutter_busy == 0 && sender_busy == 0 && ring.pending_rows() == 0 &&
+           !exists(PROFILER_OUTPUT_FILEPATH) && !exists(PROFILE_SIZE_FILE);
+}
+
+void* signal_pthrd(void*) {
+    for (;;) {
+        uint64_t n = 0;
+        if (read(signal_event, &n, sizeof n) < 0 && errno != EINTR) sleep_ms(100);
+        if (drops_requested.exchange(0) > 0) drop_held("asked for");
+        if (!end_requested) continue;
+        // The graceful end: no image is taken any more (they stay in the intake for the engine
+        // that follows), what is held is printed, then the engine exits.
+        terminating = true;
+        notify_engine();
+        dbg("Dot Feeder: ending once what is held is printed\n");
+        while (!engine_idle()) {
+            if (drops_requested.exchange(0) > 0) drop_held("asked for");
+            std::unique_lock<std::mutex> lock(engine_m);
+            engine_cv.wait_for(lock, std::chrono::milliseconds(100));
+        }
+        std::fflush(stdout);
+        _exit(0);
+    }
     return nullptr;
 }
 
@@ -594,8 +886,25 @@ int main() {
         std::string folder = PROFILER_OUTPUT_FILEPATH.substr(0, PROFILER_OUTPUT_FILEPATH.rfind('/'));
         if (!folder.empty() && stat(folder.c_str(), &st) != 0) mkdir(folder.c_str(), 0755);
     }
+    // A profile or size file left by an engine that was killed belongs to rows that are gone; left
+    // in place, the profile would hold the block cutter for ever.
+    unlink(PROFILER_OUTPUT_FILEPATH.c_str());
+    unlink(PROFILE_SIZE_FILE);
     load_burntables(configContrast);
     prev_contrast_index = configContrast;
+
+    drop_event = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    signal_event = eventfd(0, EFD_CLOEXEC);
+    if (signal_event >= 0) {
+        struct sigaction sa {};
+        sa.sa_handler = on_signal;
+        sa.sa_flags = SA_RESTART;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGUSR1, &sa, nullptr);
+        pthread_t sig_thread;
+        if (pthread_create(&sig_thread, nullptr, signal_pthrd, nullptr) == 0) pthread_detach(sig_thread);
+    }
 
     void* (*threads[])(void*) = {imstart_intake_pthrd,   temperature_pthrd,     image_pro_pthrd,
                                  send_profile,           pbm_image_intake_pthrd, maxspeed_intake_pthrd,

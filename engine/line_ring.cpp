@@ -67,6 +67,27 @@ void LineRing::commit(size_t at, int rows) {
     pending_ += rows;
 }
 
+bool LineRing::commit(size_t at, int rows, uint64_t generation) {
+    std::lock_guard<std::mutex> lock(m_);
+    if (generation != gen_) return false;
+    in_ = at + size_t(rows) * row_;
+    pending_ += rows;
+    return true;
+}
+
+void LineRing::clear() {
+    std::lock_guard<std::mutex> lock(m_);
+    in_ = out_ = 0;
+    unused_ = cap_;
+    pending_ = 0;
+    ++gen_;
+}
+
+uint64_t LineRing::generation() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return gen_;
+}
+
 LineRing::Span LineRing::spans(size_t want) const {
     Span s;
     if (pending_ == 0) return s;
@@ -91,14 +112,17 @@ LineRing::Span LineRing::spans(size_t want) const {
 
 int LineRing::take(uint8_t* dst, int rows) {
     Span s;
+    uint64_t gen;
     {
         std::lock_guard<std::mutex> lock(m_);
         s = spans(size_t(rows) * row_);
+        gen = gen_;
     }
     std::memcpy(dst, buf_ + s.a_at, s.a_len);
     std::memcpy(dst + s.a_len, buf_, s.b_len);
     const int got = int((s.a_len + s.b_len) / row_);
     std::lock_guard<std::mutex> lock(m_);
+    if (gen != gen_) return 0;  // cleared meanwhile: nothing was there to take
     pending_ -= got;
     out_ = s.wraps ? s.b_len : out_ + s.a_len;
     return got;

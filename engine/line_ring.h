@@ -9,6 +9,10 @@
 // Positions, the pending row count and the wrap record change only under the ring's mutex; the
 // rows themselves are copied outside it (the writer fills free bytes, the reader copies pending
 // ones, so the two never touch the same bytes).
+//
+// clear() drops every pending row (an abort, a dropped job) and starts a new generation: rows the
+// writer was still copying for the old one are not committed (commit with the generation that
+// find_room gave), and a reader that was copying sees nothing taken.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +40,14 @@ public:
     bool find_room(size_t bytes, size_t& at);
     // Writer: the rows written at `at` are now pending.
     void commit(size_t at, int rows);
+    // The same, unless the ring was cleared since `generation` was read: then nothing is committed
+    // and the result is false.
+    bool commit(size_t at, int rows, uint64_t generation);
+
+    // Drops every pending row: both positions back to the start, a new generation. The caller keeps
+    // the reader from copying meanwhile (its rows could be overwritten by the next image).
+    void clear();
+    uint64_t generation() const;
 
     // Reader (get_one_pbmblock): copies up to `rows` rows into dst and consumes them.
     int take(uint8_t* dst, int rows);
@@ -62,6 +74,7 @@ private:
     size_t out_ = 0;       // pbm_output
     size_t unused_;        // last_pbmbuffer_index
     int pending_ = 0;      // pbm_job_height
+    uint64_t gen_ = 0;
 };
 
 }  // namespace engine

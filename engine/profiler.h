@@ -96,6 +96,13 @@ int read_ips_limit_index();
 extern const uint16_t tempx[33];
 int get_temp_x(int mv, int limit);
 
+// Whether a thermistor reading (millivolts) can come from a head at all: between about -40 C
+// (3250 mV) and 100 C (380 mV). Anything else (0, a battery voltage, a status word read as a
+// temperature) is not a temperature and is not used for heat.
+inline constexpr int THERMISTOR_MIN_MV = 380;
+inline constexpr int THERMISTOR_MAX_MV = 3250;
+inline bool thermistor_plausible(int mv) { return mv >= THERMISTOR_MIN_MV && mv <= THERMISTOR_MAX_MV; }
+
 // Clumps of one row into a node (clump widths, dot counts, burns and bank mask). Returns D,
 // the number of dots of the row.
 template <class L>

@@ -2,12 +2,15 @@
 #include "image_builder.h"
 
 #include "dot_image.h"
+#include "file_watch.h"
 #include "run.h"
 
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -172,7 +175,20 @@ void write_dotimage(cairo_surface_t* image) {
 }
 
 void start_one_pbm() {
-    while (access(nameBuff.c_str(), F_OK) == 0) sleep_ms(10);
+    // The print engine removes the previous image once it has read it; the wait sleeps until the
+    // removal and says so every 30 s while the engine does not take it.
+    using clock = std::chrono::steady_clock;
+    const auto start = clock::now();
+    auto report = start + std::chrono::seconds(30);
+    wait_while_exists(nameBuff, 1000, [&] {
+        auto now = clock::now();
+        if (now >= report) {
+            long s = long(std::chrono::duration_cast<std::chrono::seconds>(now - start).count());
+            std::fprintf(stderr, "still waiting for the print engine to take %s (%ld s)\n", nameBuff.c_str(), s);
+            report += std::chrono::seconds(30);
+        }
+        return false;
+    });
     newpbm = 1;
 }
 
@@ -212,7 +228,7 @@ void write_contrast_trigger(int index) {
                 std::printf("\n===============wait for image=================");
                 std::fflush(stdout);
             }
-            sleep_ms(10);
+            wait_while_exists(path, 1000);  // the print engine removes it once applied
             continue;
         }
         if (errno == ENOENT && !made_folder) {

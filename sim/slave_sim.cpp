@@ -55,6 +55,7 @@ constexpr const char* LOG_DIR = "/sim/log";
 constexpr const char* SOCKET_PATH = "/sim/run/slave_sim.sock";
 constexpr const char* READY_PATH = "/sim/run/slave_sim.ready";
 constexpr const char* FRAMES_LOG = "/sim/log/frames.log";
+constexpr const char* REPLIES_LOG = "/sim/log/replies.log";
 constexpr const char* STATE_PATH = "/sim/state";
 constexpr const char* ROWS_LOG = "/sim/rows.log";
 constexpr const char* PROFILE_BIN = "/sim/profile.bin";
@@ -112,10 +113,12 @@ struct Sim {
     uint64_t blocks_received = 0, blocks_done = 0, bytes_received = 0, rows_printed = 0;
     uint64_t stalls = 0, jobs = 0, dropped = 0;
     uint64_t frames = 0;  // under ctl_mu
+    Clock::time_point delay_end{};  // delay_for: when delay goes back to 0 (under ctl_mu)
 
     FILE* rows_log = nullptr;
     FILE* profile_bin = nullptr;
     FILE* frames_log = nullptr;
+    FILE* replies_log = nullptr;  // under ctl_mu
 };
 
 Sim sim;
@@ -247,6 +250,11 @@ void handle_frame(const uint8_t* f) {
                          (letter >= 0x21 && letter < 0x7F) ? letter : '?', f[0], f[1], f[2], f[3], f[4], f[5], f[6]);
             std::fflush(sim.frames_log);
         }
+        if (sim.state.delay_for > 0 && Clock::now() >= sim.delay_end) {
+            sim.state.delay = 0;
+            sim.state.delay_for = 0;
+            write_state_file();
+        }
         s = sim.state;
     }
     if (s.silent) return;
@@ -262,6 +270,12 @@ void handle_frame(const uint8_t* f) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     std::lock_guard<std::mutex> lock(sim.ctl_mu);
+    if (has && sim.replies_log) {
+        // Which command each reply answered, and how late it came.
+        std::fprintf(sim.replies_log, "%c %02x %02x %02x %02x delay=%d\n", (letter >= 0x21 && letter < 0x7F) ? letter : '?',
+                     reply[0], reply[1], reply[2], reply[3], s.delay);
+        std::fflush(sim.replies_log);
+    }
     ++sim.ready.count;  // a falling edge and the line high again: one short pulse
     sim.ready.level = 1;
     sim.ready.write();
@@ -487,6 +501,7 @@ std::string handle_control(const std::string& line) {
             std::string err;
             if (eq == std::string::npos) return "error: expected KEY=VALUE, got " + a + "\n";
             if (!sim.state.set(a.substr(0, eq), a.substr(eq + 1), err)) return "error: " + err + "\n";
+            if (a.substr(0, eq) == "delay_for") sim.delay_end = Clock::now() + std::chrono::seconds(sim.state.delay_for);
         }
         write_state_file();
         return "ok\n";
@@ -523,6 +538,8 @@ std::string handle_control(const std::string& line) {
     if (cmd == "logclear") {
         if (sim.frames_log) std::fclose(sim.frames_log);
         sim.frames_log = std::fopen(FRAMES_LOG, "w");
+        if (sim.replies_log) std::fclose(sim.replies_log);
+        sim.replies_log = std::fopen(REPLIES_LOG, "w");
         return "ok\n";
     }
     return "error: unknown request " + cmd + "\n";
@@ -584,6 +601,7 @@ int run_daemon(bool fast) {
         return 1;
     }
     sim.frames_log = std::fopen(FRAMES_LOG, "w");
+    sim.replies_log = std::fopen(REPLIES_LOG, "w");
     reset_paper();
     write_state_file();
 

@@ -85,6 +85,7 @@ bool SlaveState::set(const std::string& key, const std::string& value, std::stri
             {"rear", &rear, 0, 0xFFFF},           {"label_length", &label_length, 0, 0xFFFF},
             {"label_gap", &label_gap, 0, 255},    {"label_threshold", &label_threshold, 0, 255},
             {"silent", &silent_i, 0, 1},          {"delay", &delay, 0, 60000},
+            {"delay_for", &delay_for, 0, 3600},
             {"fast", &fast_i, 0, 1},              {"buffer", &buffer, 1, 20},
         };
         for (const auto& f : fields) {
@@ -112,7 +113,7 @@ std::string SlaveState::text() const {
       << "front=" << front << "\nrear=" << rear << "\n"
       << "label_length=" << label_length << "\nlabel_gap=" << label_gap << "\nlabel_threshold=" << label_threshold
       << "\n"
-      << "silent=" << int(silent) << "\ndelay=" << delay << "\nfast=" << int(fast) << "\nlayout=" << layout
+      << "silent=" << int(silent) << "\ndelay=" << delay << "\ndelay_for=" << delay_for << "\nfast=" << int(fast) << "\nlayout=" << layout
       << "\nbuffer=" << buffer << "\n";
     for (const auto& [letter, r] : reply_override)
         o << "reply_" << letter << "=" << hex8((uint32_t(r[0]) << 24) | (r[1] << 16) | (r[2] << 8) | r[3]) << "\n";

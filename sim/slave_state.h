@@ -23,7 +23,8 @@ struct SlaveState {
     int front = 1000, rear = 1000;                  // L: sensor levels
     int label_length = 0xFFFF, label_gap = 0, label_threshold = 0;  // N: d0 d1, d2, d3
     bool silent = false;        // no reply, no acknowledgement
-    int delay = 0;              // milliseconds before the acknowledgement
+    int delay = 0;              // milliseconds before the reply and the acknowledgement
+    int delay_for = 0;          // seconds after which delay goes back to 0 (0: it stays)
     bool fast = false;          // print without waiting for the step times
     std::string layout = "auto";  // profile layout: auto, normal, battery
     int buffer = 3;             // blocks the slave holds before it stops asking

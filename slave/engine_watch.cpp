@@ -2,6 +2,11 @@
 // waits for the acknowledgement on the ready line, reads the 4-byte reply and turns it into the
 // status files; watches the attention line; restarts the print engine in the variant that fits
 // the power source.
+//
+// A reply must never be taken for another command's: the protocol carries no tag, so after an
+// acknowledgement that did not come in time the command thread waits for the late one (or a quiet
+// line) and drains the port before the next frame goes out. Nothing polls: the command thread
+// waits on inotify and on a condition variable the ready monitor signals.
 #include "command_file.h"
 #include "engine_watch_logic.h"
 #include "folder.h"
@@ -12,16 +17,21 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -37,11 +47,24 @@ int SLAVE_RTS_GPIO_NUMBER = 0;
 
 int port_fd = -1;
 
-// Shared with the ready monitor: the command thread sets reply_expected and clears ack_flag
-// before the frame goes out; the ready monitor fills reply_buf and then sets ack_flag.
+// Shared with the ready monitor: the command thread sets reply_expected and notes ack_count
+// before the frame goes out; on each edge the ready monitor fills reply_buf (when a reply is
+// expected), then counts the edge under ack_m and wakes the command thread.
 std::atomic<bool> reply_expected{false};
-std::atomic<uint8_t> ack_flag{0};
+std::mutex ack_m;
+std::condition_variable ack_cv;
+uint64_t ack_count = 0;  // acknowledgement edges seen; under ack_m
 ReplyBytes reply_buf{};
+
+constexpr int ACK_WAIT_MS = 200;   // the acknowledgement of a command
+constexpr int LATE_ACK_MS = 1000;  // after a missed one: how long a late acknowledgement is awaited
+constexpr int QUIET_MS = 20;       // the port is drained until it has been quiet this long
+
+// Waits up to ms for an acknowledgement edge after the one counted as `seen`.
+bool wait_ack(uint64_t seen, int ms) {
+    std::unique_lock<std::mutex> lock(ack_m);
+    return ack_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return ack_count != seen; });
+}
 
 PrinterStatus printer_status;
 CommandFrame last_frame{};
@@ -113,8 +136,8 @@ void handle_status(const ReplyBytes& d) {
         if (pthread_create(&t, nullptr, usb_net_down_pthrd, nullptr) == 0) pthread_detach(t);
     }
     if (act.record_headlife) run_shell("/home/recode_headlife.sh &");
+    // The status string lives in /tmp: nothing persistent was written, so no "sync".
     write_status_file();
-    run_shell("sync");
     if (act.wifi_log_start) run_shell("/home/recd_wifi_log.sh start");
     else if (act.wifi_log_stop) run_shell("/home/recd_wifi_log.sh stop");
 }
@@ -155,11 +178,122 @@ void handle_label(const ReplyBytes& d) {
     kf.save(path);  // rewrites the whole file and runs "sync"
 }
 
+// ---- the print engine variant ----------------------------------------------------------------
+// The Y reply chooses the print engine: dot_feeder on mains (d0 1), dot_feeder_battery for any
+// other value. The switch runs on a thread of its own and loses nothing: the variant that must go
+// is asked to end (SIGTERM: it takes no more images, which stay in the intake, and prints what it
+// holds); the wanted one is started once the other has gone, and takes the waiting images first.
+// When the wanted variant runs already, nothing is restarted.
+
+constexpr int ENGINE_END_MS = 120000;  // an engine that has not printed what it holds by then is stopped
+
+struct EngineProcess {
+    pid_t pid;
+    bool battery;
+};
+
+// The running print engines, by the name the kernel keeps (at most 15 characters).
+std::vector<EngineProcess> running_engines() {
+    std::vector<EngineProcess> found;
+    DIR* d = opendir("/proc");
+    if (!d) return found;
+    while (struct dirent* e = readdir(d)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        char comm[32] = {0}, state = 0;
+        std::string path = std::string("/proc/") + e->d_name + "/stat";
+        FILE* f = std::fopen(path.c_str(), "r");
+        if (!f) continue;
+        // "pid (comm) state ..."
+        int n = std::fscanf(f, "%*d (%31[^)]) %c", comm, &state);
+        std::fclose(f);
+        if (n != 2 || state == 'Z') continue;
+        pid_t pid = static_cast<pid_t>(std::atol(e->d_name));
+        if (std::strcmp(comm, "dot_feeder") == 0) found.push_back({pid, false});
+        else if (std::strcmp(comm, "dot_feeder_batt") == 0) found.push_back({pid, true});
+    }
+    closedir(d);
+    return found;
+}
+
+bool process_alive(pid_t pid) {
+    char path[64], state = 0;
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    FILE* f = std::fopen(path, "r");
+    if (!f) return false;
+    int n = std::fscanf(f, "%*d (%*[^)]) %c", &state);
+    std::fclose(f);
+    return n == 1 && state != 'Z';
+}
+
+// Waits up to ms for the process to end (a pidfd where the kernel has them).
+bool wait_process_end(pid_t pid, int ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    for (;;) {
+        if (!process_alive(pid)) break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) break;
+        if (fd >= 0) {
+            struct pollfd p {fd, POLLIN, 0};
+            poll(&p, 1, static_cast<int>(left));
+        } else {
+            sleep_ms(50);
+        }
+    }
+    if (fd >= 0) close(fd);
+    return !process_alive(pid);
+}
+
+void switch_engine(bool mains) {
+    bool wanted_runs = false;
+    std::vector<pid_t> other;
+    for (const EngineProcess& p : running_engines()) {
+        if (p.battery == !mains) wanted_runs = true;
+        else other.push_back(p.pid);
+    }
+    if (wanted_runs && other.empty()) {
+        dbg("print engine: %s runs already\n", mains ? "dot_feeder" : "dot_feeder_battery");
+        return;
+    }
+    for (pid_t pid : other) kill(pid, SIGTERM);
+    for (pid_t pid : other) {
+        if (wait_process_end(pid, ENGINE_END_MS)) continue;
+        std::fprintf(stderr, "engine_watch: the print engine (pid %d) did not end within %d s; stopped\n",
+                     static_cast<int>(pid), ENGINE_END_MS / 1000);
+        kill(pid, SIGKILL);
+        wait_process_end(pid, 5000);
+    }
+    if (!wanted_runs) run_shell(mains ? "/root/dot_feeder &" : "/root/dot_feeder_battery &");
+}
+
+std::mutex switch_m;
+std::condition_variable switch_cv;
+int switch_wanted = -1;  // -1 none, 0 battery, 1 mains; under switch_m
+
+void* engine_switch_pthrd(void*) {
+    for (;;) {
+        int mains;
+        {
+            std::unique_lock<std::mutex> lock(switch_m);
+            switch_cv.wait(lock, [] { return switch_wanted >= 0; });
+            mains = switch_wanted;
+            switch_wanted = -1;
+        }
+        switch_engine(mains == 1);  // a Y reply meanwhile is served next, the latest one
+    }
+    return nullptr;
+}
+
 void handle_power_source(const ReplyBytes& d) {
-    run_shell("killall dot_feeder");
-    run_shell("killall dot_feeder_battery");
-    if (d[0] == 1) run_shell("/root/dot_feeder &");
-    else run_shell("/root/dot_feeder_battery &");
+    static std::once_flag started;
+    std::call_once(started, [] {
+        pthread_t t;
+        if (pthread_create(&t, nullptr, engine_switch_pthrd, nullptr) == 0) pthread_detach(t);
+        else std::printf("engine_switch_pthrd thread creation failed\n");
+    });
+    std::lock_guard<std::mutex> lock(switch_m);
+    switch_wanted = d[0] == 1 ? 1 : 0;
+    switch_cv.notify_all();
 }
 
 void handle_reply(char letter, const ReplyBytes& d) {
@@ -202,6 +336,32 @@ void handle_reply(char letter, const ReplyBytes& d) {
 
 // ---- one command ----------------------------------------------------------------------------
 
+// Reads and drops whatever the port holds until it has been quiet for QUIET_MS.
+void drain_port() {
+    uint8_t junk[64];
+    size_t dropped = 0;
+    for (;;) {
+        struct pollfd p { port_fd, POLLIN, 0 };
+        int r = poll(&p, 1, QUIET_MS);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        ssize_t n = ::read(port_fd, junk, sizeof junk);
+        if (n <= 0) break;
+        dropped += size_t(n);
+    }
+    tcflush(port_fd, TCIFLUSH);
+    if (dropped) dbg("late reply: %zu bytes dropped\n", dropped);
+}
+
+// The acknowledgement did not come in time. A slave that is only slow still answers this
+// command, and its answer must not be read as the next command's: wait for the late
+// acknowledgement (or until the line has stayed quiet for LATE_ACK_MS), then drop what reached
+// the port, so that the next frame starts on a clean line.
+void settle_after_missed_ack(uint64_t seen) {
+    if (wait_ack(seen, LATE_ACK_MS)) dbg("late acknowledgement\n");
+    drain_port();
+}
+
 // Reads the command file and sends its frame. A file that vanished or holds fewer than 7 bytes
 // sends nothing.
 void process_command(const char* path) {
@@ -220,18 +380,21 @@ void process_command(const char* path) {
     last_frame = frame;
     bool has_reply = command_has_reply(frame);
 
-    // Armed before the frame goes out, so an answer faster than this thread is never missed;
-    // bytes left from a reply that came too late are dropped.
-    reply_expected.store(has_reply);
-    ack_flag.store(0);
+    // Armed before the frame goes out, so an answer faster than this thread is never missed.
+    uint64_t seen;
+    {
+        std::lock_guard<std::mutex> lock(ack_m);
+        reply_expected.store(has_reply);
+        seen = ack_count;
+    }
     tcflush(port_fd, TCIFLUSH);
     ssize_t w = ::write(port_fd, frame.data(), frame.size());
     if (w != static_cast<ssize_t>(frame.size())) dbg("write to command port failed\n");
 
-    for (int i = 0; i < 20 && !ack_flag.load(); ++i) sleep_ms(10);
-    if (!ack_flag.load()) {
+    if (!wait_ack(seen, ACK_WAIT_MS)) {
         reply_expected.store(false);
         dbg("Command reply fail\n");
+        settle_after_missed_ack(seen);
         return;
     }
     char letter = static_cast<char>(frame[1]);
@@ -239,7 +402,10 @@ void process_command(const char* path) {
         run_shell("echo 0 > /tmp/ackfile");
         return;
     }
-    if (has_reply) handle_reply(letter, reply_buf);
+    if (has_reply) {
+        dbg("reply %c %02x %02x %02x %02x\n", letter, reply_buf[0], reply_buf[1], reply_buf[2], reply_buf[3]);
+        handle_reply(letter, reply_buf);
+    }
 }
 
 void take_command(const char* name) {
@@ -315,7 +481,9 @@ void* rts_monitor_pthrd(void*) {
         }
         if (r == 0) continue;
         if (reply_expected.load()) read_reply(reply_buf);
-        ack_flag.store(1);
+        std::lock_guard<std::mutex> lock(ack_m);
+        ++ack_count;
+        ack_cv.notify_all();
     }
     return nullptr;
 }

@@ -38,8 +38,14 @@ start_engine() {
   sleep 0.3
 }
 
+# stop_engine: SIGTERM lets the engine print what it holds and end; after 20 s it is killed.
 stop_engine() {
-  [ -n "$ENGINE_PID" ] && kill "$ENGINE_PID" 2>/dev/null && wait "$ENGINE_PID" 2>/dev/null
+  if [ -n "$ENGINE_PID" ] && kill "$ENGINE_PID" 2>/dev/null; then
+    local n=0
+    while kill -0 "$ENGINE_PID" 2>/dev/null && [ $n -lt 400 ]; do n=$((n + 1)); sleep 0.05; done
+    kill -9 "$ENGINE_PID" 2>/dev/null
+    wait "$ENGINE_PID" 2>/dev/null
+  fi
   ENGINE_PID=
   rm -f /tmp/profiler_intake/profile.bin /tmp/profilesize/prosize
 }

@@ -182,6 +182,37 @@ TEST(LineRing, WriterAndReaderThreadsKeepOrder) {
     EXPECT_TRUE(done);
 }
 
+TEST(LineRing, ClearDropsPendingRowsAndRefusesWorkOfTheOldGeneration) {
+    Ring r(1000);
+    ASSERT_TRUE(r.put(700));
+    EXPECT_EQ(r.take(200), seq(0, 200));
+    // The writer found room for the next image, then the ring was cleared (an abort) while it
+    // copied: its rows are not committed.
+    const uint64_t gen = r.ring.generation();
+    size_t at = 0;
+    ASSERT_TRUE(r.ring.find_room(size_t(100) * ROW_BYTES, at));
+    r.ring.clear();
+    EXPECT_FALSE(r.ring.commit(at, 100, gen));
+    EXPECT_EQ(r.ring.pending_rows(), 0);
+    EXPECT_EQ(r.ring.read_pos(), 0u);
+    EXPECT_EQ(r.ring.write_pos(), 0u);
+    EXPECT_TRUE(r.take(40).empty());
+    // Work of the new generation goes on as usual, the largest image included.
+    r.next = 5000;
+    ASSERT_TRUE(r.put(1000));
+    EXPECT_EQ(r.take(1000), seq(5000, 1000));
+    // After a wrap too.
+    ASSERT_TRUE(r.put(600));
+    EXPECT_EQ(r.take(500), seq(6000, 500));
+    ASSERT_TRUE(r.put(450));
+    EXPECT_LT(r.ring.write_pos(), r.ring.read_pos());
+    r.ring.clear();
+    EXPECT_EQ(r.ring.pending_rows(), 0);
+    EXPECT_FALSE(r.ring.full());
+    ASSERT_TRUE(r.put(1000));
+    EXPECT_EQ(r.take(1000).size(), 1000u);
+}
+
 TEST(PbmReader, HeightsCutsAndWidths) {
     TempDir d;
     auto rows = label_rows(3000, 9);

@@ -322,6 +322,16 @@ TEST(Profiler, BatteryOffsetRaisesBlockCaps) {
     for (int r = 1; r < 9; ++r) EXPECT_EQ(b.prof[r].profilex, 2) << r;
 }
 
+TEST(Profiler, ThermistorReadingsOutsideAnyHeadTemperatureAreNotTemperatures) {
+    // A battery voltage, a zero status word, a voltage above the divider's supply.
+    EXPECT_FALSE(thermistor_plausible(8000));
+    EXPECT_FALSE(thermistor_plausible(0));
+    EXPECT_FALSE(thermistor_plausible(3300));
+    EXPECT_FALSE(thermistor_plausible(266));  // about 114 C
+    // The thermistor's whole table, and a cold and a hot head beyond it, are temperatures.
+    for (int mv : {974, 1250, 2085, 2869, 2900, 3200, 800, 400}) EXPECT_TRUE(thermistor_plausible(mv)) << mv;
+}
+
 TEST(Profiler, ThermistorExamples) {
     EXPECT_EQ(get_temp_x(2900, 26), 0);
     EXPECT_EQ(get_temp_x(2869, 26), 0);

@@ -38,8 +38,16 @@ status() { cut -c$(($1 + 1))-$(($2 + 1)) /tmp/return.dat; }
 # frames LETTER: how many frames of that letter the slave received.
 frames() { slave_sim log | grep -c "^$1 " ; }
 
-# called LINE: the stand-ins' log holds exactly that line.
-called() { grep -qxF "$1" /sim/log/calls.log 2>/dev/null; }
+# called LINE: the stand-ins' log holds exactly that line (scripts started with "&" may log a
+# little later: waits up to 5 s).
+called() {
+  local n
+  for n in $(seq 100); do
+    grep -qxF "$1" /sim/log/calls.log 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}
 
 # quiet_printer: stops what boot_supervisor started (the print engine and the interpreter poll the
 # slave with A, Q and T all the time; host_link), so that only the test talks to engine_watch,
