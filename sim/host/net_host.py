@@ -15,8 +15,8 @@
         asks for the 12-byte status and the 11-byte printer information and prints them decoded.
     net_host discover [--via wifi|pan] [--timeout S] [--request HEX] [--raw]
         a discovery broadcast on the network; prints each answer decoded (exit 1 when none came).
-    net_host wait-ready --via LINK [--timeout S]
-        until host_link serves LINK.
+    net_host wait-ready --via LINK|discovery [--timeout S]
+        until host_link serves LINK (or answers discovery broadcasts).
 
 The network links (wifi, pan) are reached from the network namespace of `sim_network`; the
 Bluetooth link is the stand-in of the RFCOMM channel (an abstract Unix socket); the serial module
@@ -387,6 +387,9 @@ def cmd_wait_ready(args):
             ready = listening(abstract=RFCOMM_STANDIN)
         elif args.via == "serial":
             ready = serial_line_ready()
+        elif args.via == "discovery":
+            out = subprocess.run(["ss", "-Hlun"], capture_output=True, text=True).stdout
+            ready = any(len(l.split()) > 3 and l.split()[3].endswith(":9999") for l in out.splitlines())
         else:
             ready = os.path.exists("/dev/g_printer0")
         if ready:
@@ -443,7 +446,7 @@ def main():
     sp.set_defaults(fn=cmd_discover)
 
     sp = sub.add_parser("wait-ready")
-    via(sp)
+    via(sp, LINKS + ("discovery",))
     sp.add_argument("--timeout", type=float, default=20.0)
     sp.set_defaults(fn=cmd_wait_ready)
 
