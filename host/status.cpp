@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 long abort_command_pause_ms = 80;
+long abort_delay_ms = ABORT_DELAY_MS;
 
 namespace {
 std::mutex status_mutex;
@@ -171,10 +172,16 @@ bool write_command_now(char letter) {
 }
 
 void* get_abort_and_get_return_data_pthrd(void*) {
+    static const std::atomic<bool> never{false};
+    status_loop(never);
+    return nullptr;
+}
+
+void status_loop(const std::atomic<bool>& stop) {
     AbortDebounce debounce;
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
-    for (;;) {
+    while (!stop) {
         if (debounce.wants_pin()) {
             int flag = debounce.reading(read_abort_pin(), abort_flag);
             if (flag != abort_flag) {
@@ -188,13 +195,19 @@ void* get_abort_and_get_return_data_pthrd(void*) {
 }
 
 void* check_abort_pthrd(void*) {
+    static const std::atomic<bool> never{false};
+    check_abort_loop(never);
+    return nullptr;
+}
+
+void check_abort_loop(const std::atomic<bool>& stop) {
     bool clear_pending = true;
-    for (;;) {
+    while (!stop) {
         if (abort_flag == 1) {
             host_run_shell("/root/engine_cmd A");
             run_abort_deal(current_emulation(), "s");
             clear_pending = true;
-            while (abort_flag == 1) {
+            while (abort_flag == 1 && !stop) {
                 set_abort_delay(-1);
                 for (char letter : {'A', 'Q', 'T'}) {
                     write_command_now(letter);
@@ -220,11 +233,11 @@ void* check_abort_pthrd(void*) {
                 }
             } else {
                 run_abort_deal(current_emulation(), "e");
-                set_abort_delay(ABORT_DELAY_MS);
+                set_abort_delay(abort_delay_ms);
             }
             // The delay counts down from the end of the abort either way.
-            if (abort_delay_until.load() == LLONG_MAX) set_abort_delay(ABORT_DELAY_MS);
-            wait_abort_flag(1, -1);
+            if (abort_delay_until.load() == LLONG_MAX) set_abort_delay(abort_delay_ms);
+            while (!stop && !wait_abort_flag(1, 1000)) {}
         }
     }
 }

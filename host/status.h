@@ -12,6 +12,7 @@
 // handler thread resets the slave and runs "/home/abort_deal.sh" when an abort starts and ends.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@ inline constexpr const char* INITIAL_STATUS_STRING = "00000500002501.05.00.00";
 inline constexpr long STATUS_PERIOD_MS = 30;
 // The error code reads "01" for this long after an abort (250 periods of 30 ms).
 inline constexpr long ABORT_DELAY_MS = 250 * STATUS_PERIOD_MS;
+extern long abort_delay_ms;  // ABORT_DELAY_MS; tests shorten it
 
 // ---- status string ---------------------------------------------------------------------------
 
@@ -66,6 +68,9 @@ void clear_abort_delay();
 void* get_abort_and_get_return_data_pthrd(void*);
 // Thread: the abort handler.
 void* check_abort_pthrd(void*);
+// The loops of the two threads; they return once stop is set (tests only).
+void status_loop(const std::atomic<bool>& stop);
+void check_abort_loop(const std::atomic<bool>& stop);
 
 // Runs "/home/abort_deal.sh <emulation> <s|e>" in the background; the name is an argument, never
 // part of a shell line.
