@@ -97,6 +97,7 @@ void serve_connection(BtReader& r, int fd) {
 }  // namespace
 
 void* read_BLUETOOTH_pthrd(void*) {
+    name_thread("rfcomm");
     static BtReader r;
     static std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[BT_READ_SIZE]);
     if (!buffer) {

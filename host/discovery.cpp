@@ -89,6 +89,7 @@ void build_discovery_answer(const uint8_t* request, size_t length, const Printer
 }
 
 void* recv_Bcast_pthrd(void*) {
+    name_thread("discovery");
     dbg("Broadcast pthrd begin...\n");
     int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (s < 0) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <pthread.h>
 #include <cstring>
 
 HostSettings host_settings;
@@ -158,5 +159,7 @@ int read_abort_pin() {
     reported = false;
     return c;
 }
+
+void name_thread(const char* name) { pthread_setname_np(pthread_self(), name); }
 
 bool get_abort() { return read_abort_pin() != '1'; }

@@ -93,5 +93,9 @@ struct HostPaths {
 };
 extern HostPaths host_paths;
 
+// Names the calling thread (seen in /proc/<pid>/task/<tid>/comm); never the main thread, whose
+// name is the process's.
+void name_thread(const char* name);
+
 // Trace of each read when DEBUG_MSG is 2.
 inline bool trace_reads() { return host_settings.DEBUG_MSG == 2; }

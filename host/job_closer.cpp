@@ -121,6 +121,7 @@ void WirelessJob::close_when_idle(const bool* stop) {
 }
 
 void* close_data_file(void*) {
+    name_thread("job_closer");
     for (;;) wireless_job.close_when_idle();
 }
 

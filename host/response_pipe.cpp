@@ -86,6 +86,7 @@ size_t read_pipe_answer(int fd, char out[HOST_RESP_SIZE]) {
 }
 
 void* resp_pipe_watch_pthrd(void*) {
+    name_thread("resp_pipe");
     const std::string& path = host_settings.HOST_RESPONSE_PIPE_FILEPATH;
     if (path.empty()) return nullptr;
     struct stat st {};

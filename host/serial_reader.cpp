@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <unistd.h>
 
 speed_t nscbt_speed(int baud) {
@@ -105,7 +104,7 @@ void read_job(int fd, uint8_t* buf) {
 }  // namespace
 
 void* read_ZAD_Bluetooth_pthrd(void*) {
-    pthread_setname_np(pthread_self(), "serial_module");
+    name_thread("serial_module");
     dbg("Starting ZAD Bluetooth thread\n");
     clear_host_resp();
     const std::string& setup_device =

@@ -160,16 +160,19 @@ void read_ip_socket(const char* interface) {
 }
 
 void* read_WIFI_pthrd(void*) {
+    name_thread("socket_server");
     read_ip_socket("wlan0");
     return nullptr;
 }
 
 void* read_BT_PAN_pthrd(void*) {
+    name_thread("socket_server");
     read_ip_socket("bridge1");
     return nullptr;
 }
 
 void* receive_socket_data_pthrd(void*) {
+    name_thread("socket_data");
     static uint8_t buf[SOCKET_READ_SIZE];
     // Package reassembly and the serial numbers of the socket (Wifi_Serial_Num, wifi_serial_temp).
     static PackageLink link;

@@ -172,6 +172,7 @@ bool write_command_now(char letter) {
 }
 
 void* get_abort_and_get_return_data_pthrd(void*) {
+    name_thread("status");
     static const std::atomic<bool> never{false};
     status_loop(never);
     return nullptr;
@@ -195,6 +196,7 @@ void status_loop(const std::atomic<bool>& stop) {
 }
 
 void* check_abort_pthrd(void*) {
+    name_thread("abort");
     static const std::atomic<bool> never{false};
     check_abort_loop(never);
     return nullptr;

@@ -132,6 +132,7 @@ void read_while_data(UsbReader& r) {
 }  // namespace
 
 void* read_USB_pthrd(void*) {
+    name_thread("usb_reader");
     dbg("Starting USB thread\n");
     static UsbReader r;
     r.fd = open_gadget();

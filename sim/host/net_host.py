@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """net_host: the host at the other end of the virtual printer's host links.
 
-    net_host send --via LINK [--from ADDR] [--hold MS] [--stamp FILE] [--chunk N --pause MS] FILE...
-        sends the files as one job (LINK: usb, wifi, pan, bt, serial; default usb). --hold keeps a
-        network or Bluetooth connection open MS milliseconds after the last byte; --from sends from
-        that address of the network (added to the host's interface when missing).
+    net_host send --via LINK [--from ADDR] [--quiet MS] [--hold MS] [--stamp FILE] [--chunk N --pause MS] FILE...
+        sends the files as one job (LINK: usb, wifi, pan, bt, serial; default usb). --quiet waits MS
+        milliseconds after connecting before the first byte, --hold keeps a network or Bluetooth
+        connection open MS milliseconds after the last byte; --from sends from that address of the
+        network (added to the host's interface when missing).
+    net_host raster FILE [--via wifi|pan]
+        sends FILE (a PGM page) to port 9100.
     net_host request --via LINK HEX [--expect N] [--timeout S]
         writes the bytes in one go and prints the answer (N bytes expected) in hexadecimal.
     net_host packets --via LINK FILE [--count N] [--status-between] [--first-serial N]
@@ -235,6 +238,8 @@ def cmd_send(args):
         link.write(data, extra)
         return 0
     link = StreamLink(args.via, source=args.source)
+    if args.quiet:
+        time.sleep(args.quiet / 1000)
     step = args.chunk or len(data) or 1
     for off in range(0, len(data), step):
         link.write(data[off:off + step])
@@ -246,6 +251,17 @@ def cmd_send(args):
     if args.hold:
         time.sleep(args.hold / 1000)
     link.close()
+    return 0
+
+
+def cmd_raster(args):
+    with open(args.file, "rb") as f:
+        data = f.read()
+    printer, _, _ = addresses(args.via)
+    enter_network()
+    s = socket.create_connection((printer, 9100), timeout=10)
+    s.sendall(data)
+    s.close()
     return 0
 
 
@@ -410,11 +426,17 @@ def main():
     via(sp)
     sp.add_argument("--from", dest="source")
     sp.add_argument("--hold", type=int, default=0)
+    sp.add_argument("--quiet", type=int, default=0)
     sp.add_argument("--stamp")
     sp.add_argument("--chunk", type=int, default=0)
     sp.add_argument("--pause", type=int, default=0)
     sp.add_argument("files", nargs="+")
     sp.set_defaults(fn=cmd_send)
+
+    sp = sub.add_parser("raster")
+    sp.add_argument("--via", choices=("wifi", "pan"), default="wifi")
+    sp.add_argument("file")
+    sp.set_defaults(fn=cmd_raster)
 
     sp = sub.add_parser("request")
     via(sp)
@@ -453,7 +475,7 @@ def main():
     args = p.parse_args()
     try:
         return args.fn(args)
-    except (OSError, subprocess.CalledProcessError) as e:
+    except (OSError, ValueError, subprocess.CalledProcessError) as e:
         print(f"net_host: {e}", file=sys.stderr)
         return 1
 
