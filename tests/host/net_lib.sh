@@ -33,3 +33,6 @@ wait_received() {
   done
   return 1
 }
+
+# stamp_ms FILE: the time "<seconds>.<fraction>" in FILE as milliseconds
+stamp_ms() { sed 's/^\([0-9]*\)\.\([0-9][0-9][0-9]\).*/\1\2/' "$1"; }
