@@ -5,8 +5,6 @@
 //
 // Input: records of [link selector][read length, two bytes, low first][that many bytes]; a record
 // cut short by the end of the input takes what is left.
-#include "fuzz_support.h"
-
 #include "host_spawn.h"
 #include "host_state.h"
 #include "recognisers.h"
@@ -14,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -22,6 +21,19 @@ struct Link {
     size_t answered = 0;
 };
 Link links[3];
+
+// The engine intake a clear request empties: a folder of this process, removed at exit.
+struct IntakeFolder {
+    std::string path;
+    IntakeFolder() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "host_packages_fuzz.XXXXXX").string();
+        if (mkdtemp(tmpl.data())) path = tmpl;
+    }
+    ~IntakeFolder() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+} intake;
 
 [[noreturn]] void broken() { std::abort(); }
 
@@ -33,7 +45,8 @@ void check_link(const PackageLink& l) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    host_paths.engine_intake = fuzz_dir("engine_intake");
+    if (intake.path.empty()) std::abort();
+    host_paths.engine_intake = intake.path;
     host_command_hook = [](const std::string&) { return 0; };
     clear_request_pause_ms = 0;
     for (Link& l : links) {
@@ -77,6 +90,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             broken();
         if (v == ReadVerdict::package_complete) l.link.reset_package();  // the reader stores and empties it
     }
-    fuzz_empty_dir(host_paths.engine_intake);
     return 0;
 }

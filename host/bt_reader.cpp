@@ -71,6 +71,7 @@ void serve_connection(BtReader& r, int fd) {
         run_index = 1;
         bool continues = r.closed_by_size;
         r.closed_by_size = false;
+        wireless_job.reset_timer();  // before looking at the file: the closer waits again
         if (wireless_job.needs_file()) {
             if (driver_print_flag == 1 && !continues) check_emulation_switch(r.buf, len);
             wireless_job.open_file(continues);

@@ -21,7 +21,8 @@ bool WirelessJob::open_file(bool continues) {
 
 bool WirelessJob::write(const uint8_t* data, size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!job_.is_open()) return false;
+    // Closed by the closer since the reader looked: the data go on in a new file, never dropped.
+    if (!job_.is_open() && !open_job_file(job_, true)) return false;
     std::fwrite(data, 1, length, job_.fp);
     std::fflush(job_.fp);
     job_.count += length;

@@ -29,7 +29,8 @@ public:
     // Opens a job file in the style of the running emulation; false when none could be made.
     // continues: the previous file of this job was closed by size.
     bool open_file(bool continues = false);
-    // Appends to the job file and flushes. False (nothing written) when no file is open.
+    // Appends to the job file and flushes; a file the closer has just closed is followed by a new
+    // one. False (nothing written) when no file could be made.
     bool write(const uint8_t* data, size_t length);
     // Bytes written to the current file.
     size_t count();

@@ -71,6 +71,7 @@ void serve_connection(int fd, PackageLink& link, uint8_t* buf) {
             bool continues = closed_by_size && now - last_data < std::chrono::milliseconds(SOCKET_POLL_MS);
             last_data = now;
             closed_by_size = false;
+            wireless_job.reset_timer();  // before looking at the file: the closer waits again
             if (wireless_job.needs_file()) {
                 if (driver_print_flag == 1 && !continues) check_emulation_switch(buf, len);
                 wireless_job.open_file(continues);
