@@ -182,6 +182,11 @@ TEST_F(Raster, ThresholdFollowsTheMeanGrey) {
     EXPECT_EQ(raster_threshold(50), 50);
     EXPECT_EQ(raster_threshold(40), 40);
 
+    // All white (mean 255 -> 235): nothing prints.
+    page(1728, 2, [](int, int) { return 255; });
+    ASSERT_EQ(pgm_to_pbm(pgm, pbm), 0);
+    EXPECT_EQ(row(1, 2), std::string(216, '\0'));
+    fs::remove(pbm);
     // Nearly white (mean 254 -> 234): 233 prints, 234 does not.
     page(1728, 1, [](int x, int) { return x == 0 ? 233 : x == 1 ? 234 : 255; });
     ASSERT_EQ(pgm_to_pbm(pgm, pbm), 0);
