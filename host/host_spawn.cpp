@@ -7,6 +7,8 @@
 
 extern char** environ;
 
+std::function<int(const std::string&)> host_command_hook;
+
 namespace {
 std::mutex spawn_mutex;
 
@@ -28,12 +30,18 @@ int spawn_and_wait(const char* path, char* const argv[], bool search) {
 }  // namespace
 
 int host_run_shell(const char* line) {
+    if (host_command_hook) return host_command_hook(line);
     char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(line), nullptr};
     return spawn_and_wait("/bin/sh", argv, false);
 }
 
 int host_run_argv(const std::vector<std::string>& args) {
     if (args.empty()) return -1;
+    if (host_command_hook) {
+        std::string joined;
+        for (const auto& a : args) joined += (joined.empty() ? "" : " ") + a;
+        return host_command_hook(joined);
+    }
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

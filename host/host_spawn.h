@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,5 +18,8 @@
 int host_run_shell(const char* line);
 // argv[0] (searched in PATH when it has no "/") with arguments, no shell; waits. Exit status or -1.
 int host_run_argv(const std::vector<std::string>& argv);
+// Tests: when set, gets every command instead of running it (a shell line as it is, an argument
+// list joined by blanks) and its result is the command's.
+extern std::function<int(const std::string&)> host_command_hook;
 // fclose under the spawn lock.
 int close_job_stream(FILE* f);

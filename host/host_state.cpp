@@ -4,7 +4,10 @@
 #include "keyfile.h"
 #include "settings.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <pthread.h>
 #include <cstring>
 
 HostSettings host_settings;
@@ -17,10 +20,17 @@ std::atomic<uint8_t> driver_print_flag{1};
 std::atomic<int> usb_connect{0}, bt_connect{0};
 std::atomic<int> abort_flag{0};
 std::atomic<int> run_index{1};
+HostPaths host_paths;
 
 namespace {
 std::mutex resp_path_mutex;
 char host_resp_path = 'u';
+
+std::mutex turn_mutex;
+std::condition_variable turn_changed;
+
+std::mutex abort_mutex;
+std::condition_variable abort_changed;
 }  // namespace
 
 void copy_emulation_name(EmulationName& dst, const char* src) {
@@ -85,9 +95,71 @@ char get_host_resp_path() {
     return host_resp_path;
 }
 
-bool get_abort() {
-    if (host_settings.abort_value_path.empty()) return false;
-    int c = gpio_read_char(host_settings.abort_value_path);
-    if (c < 0) return false;
-    return c != '1';
+void usb_take_turn() {
+    std::unique_lock<std::mutex> lock(turn_mutex);
+    turn_changed.wait(lock, [] { return bt_connect == 0; });
+    usb_connect = 1;
 }
+
+void usb_end_turn() {
+    {
+        std::lock_guard<std::mutex> lock(turn_mutex);
+        usb_connect = 0;
+    }
+    turn_changed.notify_all();
+}
+
+void bt_take_turn() {
+    std::unique_lock<std::mutex> lock(turn_mutex);
+    turn_changed.wait(lock, [] { return usb_connect == 0; });
+    bt_connect = 1;
+}
+
+void bt_end_turn() {
+    {
+        std::lock_guard<std::mutex> lock(turn_mutex);
+        bt_connect = 0;
+    }
+    turn_changed.notify_all();
+}
+
+void wait_while_usb_connected() {
+    std::unique_lock<std::mutex> lock(turn_mutex);
+    turn_changed.wait(lock, [] { return usb_connect == 0; });
+}
+
+void set_abort_flag(int value) {
+    {
+        std::lock_guard<std::mutex> lock(abort_mutex);
+        abort_flag = value;
+    }
+    abort_changed.notify_all();
+}
+
+bool wait_abort_flag(int value, long timeout_ms) {
+    std::unique_lock<std::mutex> lock(abort_mutex);
+    auto pred = [value] { return abort_flag == value; };
+    if (timeout_ms < 0) {
+        abort_changed.wait(lock, pred);
+        return true;
+    }
+    return abort_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), pred);
+}
+
+int read_abort_pin() {
+    static std::atomic<bool> reported{false};
+    const std::string& path = host_settings.abort_value_path;
+    int c = path.empty() ? -1 : gpio_read_char(path);
+    if (c < 0) {
+        if (!reported.exchange(true))
+            std::fprintf(stderr, "host_link: the abort input %s cannot be read; taken as inactive\n",
+                         path.empty() ? "(no pin)" : path.c_str());
+        return '1';
+    }
+    reported = false;
+    return c;
+}
+
+void name_thread(const char* name) { pthread_setname_np(pthread_self(), name); }
+
+bool get_abort() { return read_abort_pin() != '1'; }

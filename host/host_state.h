@@ -57,10 +57,45 @@ extern std::atomic<int> run_index;
 void set_host_resp_path(char path);
 char get_host_resp_path();
 
+// The USB and Bluetooth readers take turns: each waits while the other's flag is set, then sets
+// its own (usb_connect / bt_connect stay readable as plain flags).
+void usb_take_turn();
+void usb_end_turn();
+void bt_take_turn();
+void bt_end_turn();
+void wait_while_usb_connected();
+
+// abort_flag is written only by the status thread, through set_abort_flag, which wakes the
+// threads waiting for a change.
+void set_abort_flag(int value);
+// Waits until abort_flag equals value or timeout_ms passed (negative: no limit). True when it does.
+bool wait_abort_flag(int value, long timeout_ms);
+
 // Single-shot look at the abort input: true while it is active (the value file reads anything but
-// "1"). A value file that cannot be read at all counts as inactive, so that a printer without the
-// line never holds its jobs back.
+// "1"). A value file that cannot be read at all counts as inactive (reported once), so that a
+// printer without the line never holds its jobs back.
 bool get_abort();
+// The first character of the abort input's value file, '1' when it cannot be read.
+int read_abort_pin();
+
+// Device paths host_link uses; unit tests point them into a temporary folder.
+struct HostPaths {
+    std::string engine_intake = "/tmp/engine_intake";
+    std::string return_dat = "/tmp/return.dat";
+    std::string command_intake = "/tmp/command_intake";
+    std::string check_im = "/tmp/check_im";
+    std::string hostname_conf = "/home/hostname.conf";
+    std::string oem_config = "/home/oem_config.cfg";
+    std::string serial_number = "/home/serial_number.cfg";
+    std::string raster_folder = "/tmp";                        // receive file "<folder>/printjob-1.pgm"
+    std::string dot_feeder_intake = "/tmp/dot_feeder_intake";  // raster pages become "<folder>/imge.pbm"
+    std::string serial_line = "/dev/ttyS2";
+};
+extern HostPaths host_paths;
+
+// Names the calling thread (seen in /proc/<pid>/task/<tid>/comm); never the main thread, whose
+// name is the process's.
+void name_thread(const char* name);
 
 // Trace of each read when DEBUG_MSG is 2.
 inline bool trace_reads() { return host_settings.DEBUG_MSG == 2; }

@@ -95,7 +95,7 @@ bool open_job_file(JobFile& job, bool continues) {
     job.continues = continues && job.streaming;
     job.count = 0;
     if (job.streaming) {
-        job.fp = create_new_date_file(job.path);
+        job.fp = create_new_date_file(job.path, host_paths.engine_intake.c_str());
         if (job.fp) post_shell_command("/root/engine_cmd B 1");
     } else {
         job.fp = create_new_temp_file(job.path, host_settings.PATH_TO_JOB_INTAKE);

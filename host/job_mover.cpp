@@ -56,6 +56,7 @@ int move_job_file(const std::string& intake, const char* name, const std::string
 }
 
 void* move_to_emulation_intake_pthrd(void*) {
+    name_thread("job_mover");
     const std::string& intake = host_settings.PATH_TO_JOB_INTAKE;
     int fd = inotify_init1(IN_CLOEXEC);
     if (fd < 0) {

@@ -4,6 +4,7 @@
 #include "host_state.h"
 #include "job_files.h"
 #include "recognisers.h"
+#include "response_pipe.h"
 #include "run.h"
 #include "settings.h"
 
@@ -20,10 +21,30 @@ struct UsbReader {
     int fd = -1;
     JobFile job;
     bool closed_by_size = false;  // the last file ended at the size limit: the job goes on
-    Reassembly reassembly;
-    uint8_t Usb_Serial_Num[2] = {0, 0};
-    uint8_t usb_serial_temp[2] = {0, 0};
+    // Package reassembly and the USB package serial numbers (Usb_Serial_Num, usb_serial_temp).
+    PackageLink link;
 };
+
+// Writes an answer to the gadget. The host side drains it; a full gadget is waited for a while.
+void write_answer(int fd, const uint8_t* data, size_t len) {
+    int waited = 0;
+    while (len > 0) {
+        ssize_t w = write(fd, data, len);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN && waited < 200) {
+                struct pollfd p {fd, POLLOUT, 0};
+                poll(&p, 1, 10);
+                ++waited;
+                continue;
+            }
+            if (trace_reads()) std::printf("return status error...\n");
+            return;
+        }
+        data += w;
+        len -= static_cast<size_t>(w);
+    }
+}
 
 int open_gadget() {
     static bool reported = false;
@@ -57,12 +78,8 @@ void read_while_data(UsbReader& r) {
 
         ReadVerdict verdict = ReadVerdict::data;
         if (n > 0) {
-            verdict = offer_to_recognisers(r.fd, buf, static_cast<size_t>(n), r.reassembly);
-            if (verdict == ReadVerdict::end_of_read || verdict == ReadVerdict::package_rejected) {
-                r.reassembly.clear();
-                return;
-            }
-            if (verdict == ReadVerdict::package_more) return;
+            verdict = offer_to_recognisers(r.link, buf, static_cast<size_t>(n));
+            if (verdict != ReadVerdict::data && verdict != ReadVerdict::package_complete) return;
         }
         run_index = 1;
 
@@ -75,7 +92,7 @@ void read_while_data(UsbReader& r) {
             }
             if (r.job.is_open()) close_job_file(r.job);
             r.closed_by_size = false;
-            r.reassembly.clear();
+            r.link.reset_package();
             return;
         }
         retried = false;
@@ -87,15 +104,15 @@ void read_while_data(UsbReader& r) {
             r.closed_by_size = false;
         }
         if (abort_flag || !r.job.is_open()) {
-            r.reassembly.clear();
+            r.link.reset_package();
             continue;
         }
 
         size_t written;
         if (verdict == ReadVerdict::package_complete) {
-            written = r.reassembly.length > 6 ? r.reassembly.length - 6 : 0;
-            std::fwrite(r.reassembly.data + 6, 1, written, r.job.fp);
-            r.reassembly.clear();
+            written = r.link.payload_length();
+            std::fwrite(r.link.payload(), 1, written, r.job.fp);
+            r.link.reset_package();
         } else {
             written = static_cast<size_t>(n);
             std::fwrite(buf, 1, written, r.job.fp);
@@ -115,10 +132,12 @@ void read_while_data(UsbReader& r) {
 }  // namespace
 
 void* read_USB_pthrd(void*) {
+    name_thread("usb_reader");
     dbg("Starting USB thread\n");
     static UsbReader r;
     r.fd = open_gadget();
-    std::memset(r.Usb_Serial_Num, 0, sizeof r.Usb_Serial_Num);
+    r.link.clear_serial();
+    r.link.answer = [](const uint8_t* data, size_t len) { write_answer(r.fd, data, len); };
     for (;;) {
         if (r.fd < 0) {
             // The gadget appears when its driver is loaded: look again now and then.
@@ -126,23 +145,27 @@ void* read_USB_pthrd(void*) {
             r.fd = open_gadget();
             continue;
         }
-        struct pollfd p {r.fd, POLLIN, 0};
-        int rc = poll(&p, 1, USB_POLL_MS);
+        // An answer from the response pipe goes out when the gadget is idle and the last data came
+        // over USB; the pipe watcher's event wakes the reader for it instead of the next time-out.
+        bool answer_route = get_host_resp_path() == 'u';
+        struct pollfd p[2] = {{r.fd, POLLIN, 0}, {host_resp_event_fd(), POLLIN, 0}};
+        int rc = poll(p, answer_route ? 2 : 1, USB_POLL_MS);
         if (rc < 0) {
             if (errno != EINTR) std::perror("poll");
             continue;
         }
-        if (rc == 0) continue;
-        if (p.revents & POLLIN) {
+        if (p[0].revents & POLLIN) {
             set_host_resp_path('u');
-            while (bt_connect) sleep_ms(10);
-            usb_connect = 1;
+            usb_take_turn();
             read_while_data(r);
-            usb_connect = 0;
-        } else if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            usb_end_turn();
+        } else if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             // The gadget went away (driver unloaded): reopen it later.
             close(r.fd);
             r.fd = -1;
+        } else if (answer_route) {
+            uint8_t block[HOST_RESP_SIZE];
+            if (take_host_resp(block)) write_answer(r.fd, block, sizeof block);
         }
     }
 }

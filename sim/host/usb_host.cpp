@@ -15,9 +15,11 @@
 //   usb_host pending                 bytes written by the host that host_link has not read yet
 //   usb_host replies                 the printer's answers so far (raw bytes)
 //   usb_host stop                    remove the gadget
+//   usb_host --name NAME ...         another line of the same kind (the serial Bluetooth module is
+//                                    "--name serial_module serve --link /dev/ttyS2")
 //
-// The daemon keeps its files in /sim/usb_host: "socket" (clients fetch the host side of the
-// pseudo-terminal from it), "pid", "replies" (every byte host_link wrote to the gadget);
+// The daemon keeps its files in /sim/usb_host (/sim/NAME): "socket" (clients fetch the host side of
+// the pseudo-terminal from it), "pid", "replies" (every byte host_link wrote to the gadget);
 // "sending" exists while a host writes.
 #include <algorithm>
 #include <cerrno>
@@ -41,12 +43,18 @@
 #include <vector>
 
 namespace {
-const char* const DIR_PATH = "/sim/usb_host";
-const std::string SOCKET_PATH = std::string(DIR_PATH) + "/socket";
-const std::string PID_PATH = std::string(DIR_PATH) + "/pid";
-const std::string REPLIES_PATH = std::string(DIR_PATH) + "/replies";
+std::string DIR_PATH = "/sim/usb_host";
+std::string SOCKET_PATH, PID_PATH, REPLIES_PATH;
 // Exists while "usb_host send" writes (see gadget_steady.cpp).
-const std::string SENDING_PATH = std::string(DIR_PATH) + "/sending";
+std::string SENDING_PATH;
+
+void set_paths(const std::string& dir) {
+    DIR_PATH = dir;
+    SOCKET_PATH = dir + "/socket";
+    PID_PATH = dir + "/pid";
+    REPLIES_PATH = dir + "/replies";
+    SENDING_PATH = dir + "/sending";
+}
 std::string gadget_link;
 
 std::string gadget_path_from_settings() {
@@ -155,7 +163,7 @@ int serve(const std::string& link) {
         return 0;  // already serving
     }
     mkdir("/sim", 0755);
-    mkdir(DIR_PATH, 0755);
+    mkdir(DIR_PATH.c_str(), 0755);
 
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return fail("pseudo-terminal");
@@ -328,13 +336,21 @@ int send_files(int argc, char** argv) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: usb_host serve [--link PATH] | send [--stamp FILE] [--chunk N --pause MS] FILE... |"
+                 "usage: usb_host [--name NAME] serve [--link PATH] | send [--stamp FILE] [--chunk N --pause MS] FILE... |"
                  " pending | replies | stop\n");
     return 2;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
+    set_paths("/sim/usb_host");
+    if (argc >= 3 && std::strcmp(argv[1], "--name") == 0) {
+        std::string name = argv[2];
+        if (name.empty() || name.find('/') != std::string::npos || name[0] == '.') return usage();
+        set_paths("/sim/" + name);
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) return usage();
     std::string cmd = argv[1];
     if (cmd == "serve") {
