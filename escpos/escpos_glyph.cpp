@@ -210,9 +210,19 @@ void draw_outline_char(EscposState& st, const CHAR_PROPERTIES& c, int line_max_h
     std::string text = outline_text(c);
     cairo_t* cr = st.canvas.cr;
     cairo_save(cr);
-    cairo_translate(cr, c.xpos, y);
-    cairo_scale(cr, mw, mh);
+    double x = c.xpos, sx = mw;
     pango_layout_set_text(st.pango_layout, text.c_str(), int(text.size()));
+    if (c.rotate_angle == 0 && c.font_type != ENG_FONT_CUSTOM && c.layout_size.log_width > 0) {
+        // A glyph keeps to its cell: narrower ones are centred, wider ones narrowed to fit.
+        double wide = c.layout_size.log_width * mw;
+        if (wide > c.char_width) {
+            sx = mw * c.char_width / wide;
+            wide = c.char_width;
+        }
+        x += (c.char_width - wide) / 2;
+    }
+    cairo_translate(cr, x, y);
+    cairo_scale(cr, sx, mh);
     if (c.rotate_angle != 0) cairo_rotate(cr, c.rotate_angle * 0.017453292519943295);
     cairo_move_to(cr, 0, 0);
     pango_cairo_show_layout(cr, st.pango_layout);

@@ -70,6 +70,7 @@ void paint_bitmap(EscposState& st, const uint8_t* data, int width, int height, i
     cairo_paint(cr);
     cairo_restore(cr);
     cairo_surface_destroy(bits);
+    ++st.bitmap_paints;
 }
 
 namespace {

@@ -221,6 +221,7 @@ struct EscposState {
 
     // counters for diagnostics and tests
     int images_written = 0;
+    int bitmap_paints = 0;  // bitmaps painted onto the canvas
     int pages_ended = 0;
 
     EscposState() = default;

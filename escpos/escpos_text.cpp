@@ -157,8 +157,8 @@ void underline(EscposState& st) {
             right = std::max(right, x0 + c.char_width);
         }
         if (st.canvas.cr && right > left) {
-            // The stroke's top edge lies on the line below the cells: t dots thick.
-            double y = st.page.ypos + l.line_max_high + t / 2.0;
+            // t dots thick, the lowest rows of the line's cells.
+            double y = st.page.ypos + l.line_max_high - t / 2.0;
             cairo_t* cr = st.canvas.cr;
             cairo_save(cr);
             cairo_set_line_width(cr, t + 0.01);
