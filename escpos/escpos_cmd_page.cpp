@@ -14,6 +14,8 @@ void form_feed(EscposState& st) {
     st.line.fill_xpos = st.page.left_margin;
     bool black_mark = st.device.currentMarkSeek == 1 || st.device.currentMarkSeek == 2;
     if (!st.page.page_mode && !black_mark) return;
+    // Characters not yet drawn belong to the page that ends.
+    if (st.line.char_idx > 0) carriage_return(st);
     if (printout_one_job(st) == 0) {
         // Nothing to print: page mode ends all the same.
         st.page.page_mode = false;

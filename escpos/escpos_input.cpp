@@ -65,7 +65,7 @@ Input ring_input(InputRing& ring) {
 bool ScriptedInput::wait(std::chrono::milliseconds limit) {
     if (!ring_.empty()) return true;
     if (steps_.empty()) {
-        if (limit.count() < 0) throw InputEnded{};
+        if (limit.count() < 0 || end_when_dry) throw InputEnded{};
         now_ms_ += long(limit.count());
         return false;
     }

@@ -39,6 +39,8 @@ public:
     const std::vector<long>& arrivals() const { return arrivals_; }
     // Called just before a job is put into the ring.
     std::function<void(size_t job)> before_delivery;
+    // With nothing left to deliver, the run ends at once instead of letting time pass.
+    bool end_when_dry = false;
 
 private:
     bool wait(std::chrono::milliseconds limit);

@@ -341,9 +341,9 @@ TEST_F(EscposTest, MotionUnitOfZeroKeepsThePreviousUnit) {
 
 TEST_F(EscposTest, ReverseFeedsStopAtTheTopOfThePage) {
     st->device.conti_mode = false;
-    run("A\n" + esc("K\xff") + "B");
+    decode("A\n" + esc("K\xff") + "B");
     EXPECT_EQ(st->page.ypos, 0);
-    run(esc("e\x09"));
+    decode(esc("e\x09"));
     EXPECT_EQ(st->page.ypos, 0);
 }
 

@@ -51,7 +51,16 @@ void EscposTest::fresh() {
     start_decoding(*st);
 }
 
-void EscposTest::run() { run_until_input_ends(*st); }
+void EscposTest::run() {
+    script->end_when_dry = false;
+    run_until_input_ends(*st);
+}
+
+void EscposTest::decode(const std::string& bytes) {
+    job(bytes);
+    script->end_when_dry = true;
+    run_until_input_ends(*st);
+}
 
 DotImage EscposTest::paper() const {
     DotImage p;

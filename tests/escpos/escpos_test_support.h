@@ -39,6 +39,8 @@ protected:
         job(bytes);
         run();
     }
+    // Decodes the bytes and stops as soon as the input is used up (no time passes).
+    void decode(const std::string& bytes);
     // All images one below the other, as the paper would show them.
     DotImage paper() const;
     int count_shell(const std::string& line) const;
