@@ -381,3 +381,20 @@ TEST_F(EscposTest, EscTSelectsCodePages) {
     run(esc("t\x02") + esc("@"));
     EXPECT_EQ(st->eng.cFont.charGrp, 66);
 }
+
+TEST(EscposIntake, JobFilesGoIntoTheRingConverted) {
+    TempDir dir;
+    InputRing ring(5241, 26214);
+    std::string job = dir.path + "/printjob-1";
+    write_text_file(job, bytes({0x2d, 0x4e, 0x41, 0x00, 0x42}));
+    ASSERT_EQ(put_data_charbuf(ring, job, 1), 0);
+    std::string got;
+    for (int c; (c = ring.get()) >= 0;) got += char(c);
+    EXPECT_EQ(got, "\xd6\xd0" "A?");
+    // Other modes: the bytes as they are.
+    ASSERT_EQ(put_data_charbuf(ring, job, 0), 0);
+    got.clear();
+    for (int c; (c = ring.get()) >= 0;) got += char(c);
+    EXPECT_EQ(got, bytes({0x2d, 0x4e, 0x41, 0x00, 0x42}));
+    EXPECT_EQ(put_data_charbuf(ring, dir.path + "/missing", 0), -1);
+}
