@@ -20,7 +20,9 @@ namespace escpos {
 void release_canvas(EscposState& st) {
     if (st.canvas.cr) cairo_destroy(st.canvas.cr);
     if (st.canvas.surface) cairo_surface_destroy(st.canvas.surface);
-    st.canvas = Canvas{};
+    st.canvas.surface = nullptr;
+    st.canvas.cr = nullptr;
+    st.canvas.strips.clear();
 }
 
 void new_canvas(EscposState& st) {
@@ -44,7 +46,26 @@ void extend_canvas(EscposState& st, double y) {
 void paint_bitmap(EscposState& st, const uint8_t* data, int width, int height, int stride, double x, double y,
                   double sx, double sy, double degrees) {
     if (!st.canvas.cr || width <= 0 || height <= 0) return;
-    // The recording keeps the surface: every paint gets its own copy of the dots.
+    int row_bytes = std::min(stride, (width + 7) / 8);
+    ++st.bitmap_paints;
+    if (sx == 1 && sy == 1 && degrees == 0 && x == std::floor(x) && y == std::floor(y) && std::fabs(x) < 1e6 &&
+        std::fabs(y) < 1e6) {
+        DotStrip strip;
+        strip.x = int(x);
+        strip.y = int(y);
+        strip.width = width;
+        strip.height = height;
+        strip.stride = row_bytes;
+        strip.bits.resize(size_t(row_bytes) * size_t(height));
+        for (int r = 0; r < height; ++r)
+            std::memcpy(strip.bits.data() + size_t(r) * size_t(row_bytes), data + size_t(r) * size_t(stride),
+                        size_t(row_bytes));
+        if (width % 8)
+            for (int r = 0; r < height; ++r) strip.bits[size_t(r) * size_t(row_bytes) + size_t(width / 8)] &= uint8_t((1u << (width % 8)) - 1);
+        st.canvas.strips.push_back(std::move(strip));
+        return;
+    }
+    // Scaled or rotated: through cairo. The recording keeps the surface: it gets its own copy.
     cairo_surface_t* bits = cairo_image_surface_create(CAIRO_FORMAT_A1, width, height);
     if (cairo_surface_status(bits) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(bits);
@@ -53,10 +74,8 @@ void paint_bitmap(EscposState& st, const uint8_t* data, int width, int height, i
     cairo_surface_flush(bits);
     uint8_t* dst = cairo_image_surface_get_data(bits);
     int dst_stride = cairo_image_surface_get_stride(bits);
-    int row_bytes = std::min(stride, (width + 7) / 8);
     for (int r = 0; r < height; ++r) {
         std::memcpy(dst + size_t(r) * size_t(dst_stride), data + size_t(r) * size_t(stride), size_t(row_bytes));
-        // Dots past the width stay clear.
         if (width % 8) dst[size_t(r) * size_t(dst_stride) + size_t(width / 8)] &= uint8_t((1u << (width % 8)) - 1);
     }
     cairo_surface_mark_dirty(bits);
@@ -70,8 +89,42 @@ void paint_bitmap(EscposState& st, const uint8_t* data, int width, int height, i
     cairo_paint(cr);
     cairo_restore(cr);
     cairo_surface_destroy(bits);
-    ++st.bitmap_paints;
 }
+
+namespace {
+// ORs the dot strips that reach rows [top, top + rows) into an A1 image, shifted by x_offset.
+void or_strips(const std::vector<DotStrip>& strips, cairo_surface_t* image, int top, int x_offset) {
+    cairo_surface_flush(image);
+    uint8_t* data = cairo_image_surface_get_data(image);
+    int stride = cairo_image_surface_get_stride(image);
+    int width = cairo_image_surface_get_width(image);
+    int rows = cairo_image_surface_get_height(image);
+    for (const DotStrip& s : strips) {
+        int first = std::max(s.y, top), last = std::min(s.y + s.height, top + rows);
+        for (int y = first; y < last; ++y) {
+            const uint8_t* src = s.bits.data() + size_t(y - s.y) * size_t(s.stride);
+            uint8_t* dst = data + size_t(y - top) * size_t(stride);
+            for (int i = 0; i < s.stride; ++i) {
+                uint8_t b = src[i];
+                if (!b) continue;
+                int x = s.x + x_offset + 8 * i;
+                if (x >= 0 && x + 8 <= width) {
+                    int q = x >> 3, r = x & 7;
+                    dst[q] |= uint8_t(b << r);
+                    if (r) dst[q + 1] |= uint8_t(b >> (8 - r));
+                    continue;
+                }
+                for (int bit = 0; bit < 8; ++bit) {
+                    if (!(b & (1u << bit))) continue;
+                    int dx = x + bit;
+                    if (dx >= 0 && dx < width) dst[dx >> 3] |= uint8_t(1u << (dx & 7));
+                }
+            }
+        }
+    }
+    cairo_surface_mark_dirty(image);
+}
+}  // namespace
 
 namespace {
 // The slave is told about the page end on mark and label paper.
@@ -112,6 +165,7 @@ void render_page(EscposState& st) {
         cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
         cairo_paint(cr);
         cairo_destroy(cr);
+        or_strips(st.canvas.strips, image, top, st.device.currentLeftMargin);
         cairo_surface_flush(image);
         if (st.env.put_image) st.env.put_image(image);
         ++st.images_written;

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class InputRing;
 
@@ -152,10 +153,18 @@ struct USER_CHAR {
     uint8_t data[USER_CHAR_BYTES]{};
 };
 
-// The page canvas: an unbounded recording of the page in dot coordinates.
+// Dots of a 1-bit bitmap placed on the page as they are (dot glyph lines): ORed into the dot
+// image when the page is rasterised, without going through cairo.
+struct DotStrip {
+    int x = 0, y = 0, width = 0, height = 0, stride = 0;
+    std::vector<uint8_t> bits;  // leftmost dot in bit 0 of each byte
+};
+
+// The page canvas: an unbounded recording of the page in dot coordinates, and the dot strips.
 struct Canvas {
     cairo_surface_t* surface = nullptr;
     cairo_t* cr = nullptr;
+    std::vector<DotStrip> strips;
 };
 
 // Where the interpreter's bytes come from. `wait` blocks until the ring holds a byte and says

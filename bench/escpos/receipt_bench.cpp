@@ -54,28 +54,39 @@ struct Result {
     int images = 0;
 };
 
-Result run_once(const std::string& job, bool streamed, const std::string& emu, std::shared_ptr<const DotFonts> fonts) {
-    InputRing ring(5241, 26214);
-    ScriptedInput script(ring);
-    script.add(job);
-    auto st = make_state(fonts);
-    Result r;
-    st->env.shell = [](const std::string&) { return 0; };
-    st->env.put_image = [&](cairo_surface_t* image) {
-        write_dotimage(image);
-        unlink(nameBuff.c_str());
-        r.rows += cairo_image_surface_get_height(image);
-        ++r.images;
-    };
-    st->input = script.input();
-    if (!emu.empty()) load_emu_config(*st, emu);
-    st->device.conti_mode = streamed;
-    auto t0 = std::chrono::steady_clock::now();
-    start_decoding(*st);
-    run_until_input_ends(*st);
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    return r;
-}
+// One interpreter for every run, as on the printer: each run is one receipt followed by the
+// idle page end.
+class Bench {
+public:
+    Bench(const std::string& emu, std::shared_ptr<const DotFonts> fonts, bool streamed)
+        : ring_(5241, 26214), script_(ring_), st_(make_state(std::move(fonts))) {
+        st_->env.shell = [](const std::string&) { return 0; };
+        st_->env.put_image = [this](cairo_surface_t* image) {
+            write_dotimage(image);
+            unlink(nameBuff.c_str());
+            result_.rows += cairo_image_surface_get_height(image);
+            ++result_.images;
+        };
+        st_->input = script_.input();
+        if (!emu.empty()) load_emu_config(*st_, emu);
+        st_->device.conti_mode = streamed;
+        start_decoding(*st_);
+    }
+    Result run(const std::string& job) {
+        result_ = Result{};
+        script_.add(job);
+        auto t0 = std::chrono::steady_clock::now();
+        run_until_input_ends(*st_);
+        result_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        return result_;
+    }
+
+private:
+    InputRing ring_;
+    ScriptedInput script_;
+    std::unique_ptr<EscposState> st_;
+    Result result_;
+};
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,23 +105,27 @@ int main(int argc, char** argv) {
             iterations = std::max(1, std::atoi(argv[i]));
         }
     }
-    char folder[] = "/tmp/escpos_bench.XXXXXX";
-    if (!mkdtemp(folder)) {
+    // The print engine's intake lies on a RAM file system on the printer: /dev/shm here.
+    std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm/escpos_bench.XXXXXX" : "/tmp/escpos_bench.XXXXXX";
+    std::vector<char> folder(pattern.begin(), pattern.end());
+    folder.push_back('\0');
+    if (!mkdtemp(folder.data())) {
         std::perror("mkdtemp");
         return 1;
     }
-    PATH_TO_DOTIMAGE_FILES = folder;
+    PATH_TO_DOTIMAGE_FILES = folder.data();
     std::string dir = ESCPOS_DOT_FONT_DIR;
     auto fonts = load_dot_fonts(dir + "/QXCHFontv200.bin", dir + "/TD24CG2.0.bin");
     std::string emu = std::string(PRINTER_SOURCE_DIR) + "/rootfs/home/escpos_emu.cfg";
 
     bool ok = true;
     for (bool streamed : {false, true}) {
-        run_once(job, streamed, emu, fonts);  // warm-up: fonts, caches
+        Bench bench(emu, fonts, streamed);
+        bench.run(job);  // warm-up: fonts, caches
         std::vector<double> rates;
         Result last;
         for (int i = 0; i < iterations; ++i) {
-            last = run_once(job, streamed, emu, fonts);
+            last = bench.run(job);
             rates.push_back(double(last.rows) / last.seconds);
         }
         std::sort(rates.begin(), rates.end());
@@ -124,7 +139,7 @@ int main(int argc, char** argv) {
             ok = false;
         }
     }
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(folder.data());
     release_escpos_fonts();
     return ok ? 0 : 1;
 }
