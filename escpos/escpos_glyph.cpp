@@ -78,23 +78,33 @@ bool compose_dot_glyph(const EscposState& st, const CHAR_PROPERTIES& c, Composed
     GlyphBitmap g;
     if (!fetch_glyph(st, c, code, grp, set, g)) return false;
     int rows = std::min(g.height, 24);
+    int per_col = g.bytes_per_column();
+    // One column at a time: its dots as bits, the top row in bit 0.
+    auto column_bits = [&](int col) {
+        uint32_t bits = 0;
+        for (int b = 0; b < per_col && b < 4; ++b) {
+            uint8_t byte = g.data[col * per_col + b];
+            for (int k = 0; k < 8; ++k)
+                if (byte & (0x80 >> k)) bits |= 1u << (8 * b + k);
+        }
+        return rows < 32 ? bits & ((1u << rows) - 1) : bits;
+    };
     if (c.cFont.fontID == 0 && !c.user_char) {
         // Stored at double horizontal resolution: column pairs make one dot; every dot is set
         // again in the row below it.
         int shift = g.width < 24 ? (24 - g.width) / 4 : 0;
-        for (int col = 0; col < g.width; ++col)
-            for (int r = 0; r < rows; ++r)
-                if (g.dot(col, r)) {
-                    int x = col / 2 + shift;
-                    if (x >= 32) continue;
-                    out.rows[r] |= 1u << x;
-                    if (r + 1 < 24) out.rows[r + 1] |= 1u << x;
-                }
+        for (int col = 0; col < g.width; ++col) {
+            int x = col / 2 + shift;
+            if (x >= 32) continue;
+            uint32_t bits = column_bits(col);
+            bits |= (bits << 1) & 0xffffffu;
+            for (; bits; bits &= bits - 1) out.rows[__builtin_ctz(bits)] |= 1u << x;
+        }
         out.width = 12;
     } else {
         for (int col = 0; col < std::min(g.width, 32); ++col)
-            for (int r = 0; r < rows; ++r)
-                if (g.dot(col, r)) out.rows[r] |= 1u << col;
+            for (uint32_t bits = column_bits(col) & 0xffffffu; bits; bits &= bits - 1)
+                out.rows[__builtin_ctz(bits)] |= 1u << col;
         out.width = std::min(g.width, 32);
     }
     return true;
