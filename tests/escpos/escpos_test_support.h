@@ -1,0 +1,52 @@
+// A receipt interpreter in the test process: jobs are fed through a scripted input (simulated
+// time, no sleeping), dot images are caught in memory, shell lines recorded.
+#pragma once
+
+#include "render_test_support.h"
+
+#include "escpos_input.h"
+#include "escpos_state.h"
+#include "input_ring.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The generated dot fonts of the build tree, loaded once.
+std::shared_ptr<const escpos::DotFonts> test_dot_fonts();
+
+struct CaughtImage {
+    DotImage image;
+    long at_ms = 0;  // simulated time of the hand-off
+};
+
+class EscposTest : public ::testing::Test {
+protected:
+    InputRing ring{5241, 26214};
+    std::unique_ptr<escpos::ScriptedInput> script;
+    std::unique_ptr<escpos::EscposState> st;
+    std::vector<CaughtImage> images;
+    std::vector<std::string> shell_lines;
+
+    void SetUp() override;
+    // A fresh interpreter (every setting at its default, continuous paper).
+    void fresh();
+    // Delivers a job after `pause_ms` of silence.
+    void job(const std::string& bytes, int pause_ms = 0) { script->add(bytes, pause_ms); }
+    // Decodes every job given so far, then lets the input stay quiet (the idle page end).
+    void run();
+    void run(const std::string& bytes) {
+        job(bytes);
+        run();
+    }
+    // Decodes the bytes and stops as soon as the input is used up (no time passes).
+    void decode(const std::string& bytes);
+    // All images one below the other, as the paper would show them.
+    DotImage paper() const;
+    int count_shell(const std::string& line) const;
+};
+
+std::string esc(const std::string& s);  // "\x1b" + s
+std::string gs(const std::string& s);   // "\x1d" + s
+std::string fs(const std::string& s);   // "\x1c" + s
+std::string bytes(std::initializer_list<int> b);
