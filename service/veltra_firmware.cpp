@@ -668,8 +668,8 @@ bool send_slave_firmware(VeltraState& s, const std::string& image, bool from_job
     long long deadline = now_ms() + s.ack_timeout_ms;
     while (!exists(s.files.ackfile)) {
         if (now_ms() >= deadline) {
-            veltra_report(s, "slave firmware not sent: the slave did not acknowledge the transfer within %d s",
-                          s.ack_timeout_ms / 1000);
+            veltra_report(s, "slave firmware not sent: the slave did not acknowledge the transfer within %g s",
+                          s.ack_timeout_ms / 1000.0);
             bring_back(s, from_job);
             return false;
         }
