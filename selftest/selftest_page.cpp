@@ -63,7 +63,7 @@ public:
         end_list();
         tag("[LINE]");
         tag("[HEADER]");
-        text_ += "[UNDERLINE] " + one_line(label(key)) + "\n";
+        text(label(key));
         tag("[FILL_LINE]");
         tag("[FILL_LINE]");
         tag("[RESET]");

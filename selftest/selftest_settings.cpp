@@ -226,8 +226,8 @@ BatteryReading query_battery(SelftestState& s) {
             break;
         }
         if (std::chrono::steady_clock::now() >= until) {
-            std::fprintf(stderr, "selftest_interp: no battery reading within %d s; shown as unknown\n",
-                         s.battery_timeout_ms / 1000);
+            std::fprintf(stderr, "selftest_interp: no battery reading within %g s; shown as unknown\n",
+                         s.battery_timeout_ms / 1000.0);
             return b;
         }
         sleep_ms(20);
