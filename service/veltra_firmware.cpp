@@ -577,7 +577,7 @@ void install_archive_job(VeltraState& s, const std::string& job_path) {
 }
 
 void veltra_tar_enable(VeltraState& s, const VeltraMatch&, const VeltraJob&) {
-    key_file_set_string(s.files.image_config, "Image", "configEmulation", "VELTRA");
+    veltra_set_key(s, s.files.image_config, "Image", "configEmulation", std::string("VELTRA"));
     s.shell("sync");
     s.UPLOAD_TAR_FILE_FLAG = 1;
     veltra_draw_item(s, "upload_tar_file--OK", 0, "");

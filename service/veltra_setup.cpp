@@ -66,7 +66,7 @@ void veltra_leave_setup(VeltraState& s, const VeltraMatch&, const VeltraJob&) {
 }
 
 void veltra_identity_line(VeltraState& s, const VeltraMatch& m, const VeltraJob&) {
-    std::printf("LINE: %02x\n", m.arg);
+    if (s.echo) std::fprintf(s.echo, "LINE: %02x\n", m.arg);
     read_identity(s);
     struct Item {
         int n;
@@ -100,7 +100,7 @@ void veltra_paper_sensing(VeltraState& s, const VeltraMatch& m, const VeltraJob&
         veltra_report(s, "paper sensing mode %d refused: the printer is busy", m.arg);
         return;
     }
-    key_file_set_int(s.files.paper_config, "Paper", "configMarkSeek", m.arg);
+    veltra_set_key(s, s.files.paper_config, "Paper", "configMarkSeek", m.arg);
     for (const char* line : {"/root/engine_cmd C", "/root/engine_cmd M", "/root/engine_cmd P", "/root/engine_cmd K",
                              "/root/engine_cmd E", "/root/engine_cmd Y"})
         s.shell(line);
@@ -109,10 +109,10 @@ void veltra_paper_sensing(VeltraState& s, const VeltraMatch& m, const VeltraJob&
 void veltra_wifi_mode(VeltraState& s, const VeltraMatch& m, const VeltraJob&) {
     s.shell("killall host_link");
     if (m.arg == 1) {
-        key_file_set_string(s.files.network_config, "NetworkConfig", "LANAddressMethod", "AccessPoint");
+        veltra_set_key(s, s.files.network_config, "NetworkConfig", "LANAddressMethod", "AccessPoint");
         s.shell("/home/access_point_wifi.sh");
     } else if (m.arg == 2) {
-        key_file_set_string(s.files.network_config, "NetworkConfig", "LANAddressMethod", "DHCP");
+        veltra_set_key(s, s.files.network_config, "NetworkConfig", "LANAddressMethod", "DHCP");
         s.shell("/home/udhcp_wifi.sh");
     }
     s.shell("/root/host_link > /dev/null 2>/dev/null &");

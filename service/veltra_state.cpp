@@ -86,6 +86,30 @@ void read_identity(VeltraState& s) {
     }
 }
 
+namespace {
+void save_key_file(VeltraState& s, const KeyFile& kf, const std::string& path) {
+    std::string text = kf.to_data();
+    if (FILE* f = std::fopen(path.c_str(), "w")) {
+        bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+        ok = std::fflush(f) == 0 && ok;
+        if (std::fclose(f) != 0 || !ok) veltra_report(s, "%s: %s", path.c_str(), std::strerror(errno));
+    }
+    s.shell("sync");
+}
+}  // namespace
+
+void veltra_set_key(VeltraState& s, const std::string& path, const char* group, const char* key, const std::string& value) {
+    KeyFile kf(path);
+    kf.set_string(group, key, value);
+    save_key_file(s, kf, path);
+}
+
+void veltra_set_key(VeltraState& s, const std::string& path, const char* group, const char* key, int value) {
+    KeyFile kf(path);
+    kf.set_int(group, key, value);
+    save_key_file(s, kf, path);
+}
+
 bool copy_file_whole(const std::string& from, const std::string& to, std::string& why, uint64_t skip) {
     int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {

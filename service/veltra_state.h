@@ -104,6 +104,11 @@ void load_emulation_tables(VeltraState& s);
 // The identity values of both identity files, each read skipped while the printer is busy.
 void read_identity(VeltraState& s);
 
+// The writing routine of key files: loads the file (comments kept), sets the value, writes the
+// whole text back and runs "sync".
+void veltra_set_key(VeltraState& s, const std::string& path, const char* group, const char* key, const std::string& value);
+void veltra_set_key(VeltraState& s, const std::string& path, const char* group, const char* key, int value);
+
 // Copies a file byte for byte (a temporary file next to the target, renamed over it).
 bool copy_file_whole(const std::string& from, const std::string& to, std::string& why, uint64_t skip = 0);
 // Renames, or copies and deletes when the two lie on different file systems.

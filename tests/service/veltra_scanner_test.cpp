@@ -98,7 +98,7 @@ TEST_F(VeltraJobTest, AfterOneIdentityPrintoutEveryJobEndsWithAPage) {
     EXPECT_TRUE(blank.ink().empty) << "a later job gives a blank page";
     EXPECT_GE(blank.height, 1);
     EXPECT_EQ(actions(before), std::vector<std::string>{}) << "and no idle command";
-    EXPECT_EQ(echoed(), "no service sequence here");
+    EXPECT_EQ(echoed(), "LINE: 02\nLINE: 04\nno service sequence here");
 }
 
 TEST_F(VeltraJobTest, IdentityLinesReadTheIdentityFilesUnlessBusy) {
