@@ -152,10 +152,6 @@ bool copy_file_whole(const std::string& from, const std::string& to, std::string
         if (!ok) break;
     }
     close(in);
-    if (fsync(out) != 0 && ok) {
-        why = tmp + ": " + std::strerror(errno);
-        ok = false;
-    }
     if (close(out) != 0 && ok) {
         why = tmp + ": " + std::strerror(errno);
         ok = false;
