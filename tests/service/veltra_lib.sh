@@ -52,6 +52,8 @@ boots() { cat /sim/run/boots 2>/dev/null || echo 0; }
 started_times() { [ "$(boots)" -ge "$1" ] && [ -e /sim/run/up ]; }
 rebooted() { until_true 600 started_times "$1"; }
 
+not_running() { ! pidof "$1" > /dev/null; }
+
 # restarted NAME OLD_PID: waits until NAME runs with another process id.
 other_pid() { local p; p=$(pidof "$1") && [ -n "$p" ] && [ "$p" != "$2" ]; }
 restarted() { until_true 100 other_pid "$1" "$2"; }

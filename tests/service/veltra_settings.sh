@@ -3,7 +3,13 @@
 # restoring every file of the factory set, the identity printout read back from the paper.
 . "$(dirname "$0")/veltra_lib.sh"
 
+# A job that was waiting before the interpreter started is taken first.
+for pid in $(pidof zpl_interp); do kill "$pid"; done
+until_true 100 not_running zpl_interp
+printf 'waiting-job' > "$work/waiting"
+mv "$work/waiting" /tmp/engine_intake/printjob-waiting
 check_true "veltra_interp runs" start_veltra
+check_true "the job waiting at start is taken" until_true 100 grep -q waiting-job "$VLOG"
 slave_sim set fast=1 > /dev/null
 
 # Busy (the slave reports a page in progress): set-up mode is refused, set-up commands do nothing.
