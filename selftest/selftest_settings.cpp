@@ -212,9 +212,10 @@ void read_settings(SelftestState& s) {
 BatteryReading query_battery(SelftestState& s) {
     BatteryReading b;
     unlink(s.files.query_response.c_str());
-    s.shell("/root/engine_cmd Q");
-    s.shell("/root/engine_cmd A");
+    // In the background: engine_cmd itself waits while a request of the same letter is pending, which
+    // is for ever when engine_watch does not take command files. The page waits only for the answer.
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(s.battery_timeout_ms);
+    s.shell("(/root/engine_cmd Q; /root/engine_cmd A) &");
     for (;;) {
         std::string text = read_head(s.files.query_response, 64);
         int mv = 0, pct = 0, charging = 0;

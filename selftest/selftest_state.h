@@ -142,8 +142,8 @@ struct SelftestState {
 bool print_engine_busy(const SelftestState& s);
 // Reads every setting the page shows (and refreshes the slave version and the flash figures).
 void read_settings(SelftestState& s);
-// "/root/engine_cmd Q" and "A", then the reading of "/tmp/query_response.txt", waited for at most
-// battery_timeout_ms; Unknown when none came.
+// "/root/engine_cmd Q" and "A" (in the background), then the reading of "/tmp/query_response.txt",
+// waited for at most battery_timeout_ms; Unknown when none came.
 BatteryReading query_battery(SelftestState& s);
 // The markup of the whole page.
 std::string build_testpage(const SelftestSettings& settings, const LanguageTable& language,
