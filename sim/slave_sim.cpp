@@ -22,6 +22,7 @@
 #include "paper.h"
 #include "profile_decoder.h"
 #include "settings.h"
+#include "slave_firmware.h"
 #include "slave_state.h"
 
 #include <algorithm>
@@ -61,6 +62,7 @@ constexpr const char* ROWS_LOG = "/sim/rows.log";
 constexpr const char* PROFILE_BIN = "/sim/profile.bin";
 constexpr const char* PAPER_PBM = "/sim/paper.pbm";
 constexpr const char* PAPER_PNG = "/sim/paper.png";
+constexpr const char* FIRMWARE_BIN = "/sim/firmware.bin";
 
 using Clock = std::chrono::steady_clock;
 
@@ -109,6 +111,7 @@ struct Sim {
     bool dirty = false;
     Paper paper;
     bool aborted = false;
+    FirmwareReceiver firmware;  // a firmware image announced by G, arriving on the data port
 
     uint64_t blocks_received = 0, blocks_done = 0, bytes_received = 0, rows_printed = 0;
     uint64_t stalls = 0, jobs = 0, dropped = 0;
@@ -237,6 +240,37 @@ int input_queued(int fd) {
     return ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
 }
 
+// ---- firmware update ------------------------------------------------------------------------
+
+// G: the next bytes on the data port are a firmware image. A block request still unread is
+// withdrawn, so that the only byte the updater reads back is the answer to its image.
+void start_firmware(const uint8_t data[4]) {
+    std::lock_guard<std::mutex> lock(sim.mu);
+    tcflush(sim.hss_slave, TCIFLUSH);
+    sim.request_out = false;
+    sim.rx.clear();
+    sim.firmware.start(data);
+    log_msg("firmware: %zu bytes announced\n", sim.firmware.expected());
+}
+
+// Bytes read from the data port: the firmware image takes what it still expects (called with mu
+// held). Once the image is whole the slave takes its version and answers with one byte.
+size_t take_firmware(const uint8_t* bytes, size_t n) {
+    size_t used = sim.firmware.take(bytes, n);
+    if (used == 0 || !sim.firmware.done()) return used;
+    write_file_whole(FIRMWARE_BIN, std::string(sim.firmware.image().begin(), sim.firmware.image().end()));
+    std::array<uint8_t, 4> v;
+    {
+        std::lock_guard<std::mutex> lock(sim.ctl_mu);
+        v = sim.state.version = firmware_version(sim.firmware.image(), sim.state.version);
+        write_state_file();
+    }
+    log_msg("firmware: %zu bytes received, version %d.%d.%d.%d\n", sim.firmware.image().size(), v[0], v[1], v[2], v[3]);
+    uint8_t answer = 1;
+    if (::write(sim.hss_master, &answer, 1) != 1) log_msg("firmware: answer not written\n");
+    return used;
+}
+
 // ---- command port ---------------------------------------------------------------------------
 
 void handle_frame(const uint8_t* f) {
@@ -258,6 +292,7 @@ void handle_frame(const uint8_t* f) {
         s = sim.state;
     }
     if (s.silent) return;
+    if (letter == 'G') start_firmware(f + 2);
     SimReply reply;
     bool has = slave_reply(s, letter, f + 2, reply);
     if (s.delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(s.delay));
@@ -422,7 +457,7 @@ void data_step(Clock::time_point now) {
     // Ask for the next block while there is room, but not past the end of what was pending
     // until it has printed (this holds the next sheet until the current one is out).
     uint64_t outstanding = sim.blocks_received - std::min(sim.blocks_done, sim.blocks_received);
-    bool want = outstanding < uint64_t(buffer) && sim.queued_job_ends == 0;
+    bool want = outstanding < uint64_t(buffer) && sim.queued_job_ends == 0 && !sim.firmware.active();
     if (want && !sim.request_out) {
         uint8_t one = 1;
         if (::write(sim.hss_master, &one, 1) == 1) {
@@ -468,7 +503,8 @@ void data_port_thread() {
         for (;;) {
             ssize_t n = ::read(sim.hss_master, buf.data(), buf.size());
             if (n <= 0) break;
-            sim.rx.insert(sim.rx.end(), buf.begin(), buf.begin() + n);
+            size_t image = take_firmware(buf.data(), size_t(n));
+            sim.rx.insert(sim.rx.end(), buf.begin() + long(image), buf.begin() + n);
             sim.bytes_received += uint64_t(n);
             sim.last_rx = now;
             sim.last_activity = now;

@@ -7,7 +7,7 @@ rm -f $log
 running() { pidof "$1" > /dev/null && echo 1 || echo 0; }
 wait_running() { for _ in $(seq 60); do [ "$(running "$1")" = "$2" ] && return; sleep 0.05; done; }
 
-check_true "stand-ins are not part of the device image" test ! -e "$VPRINTER_BUILD_DIR/image/home/create_testpage.sh"
+check_true "stand-ins are not part of the device image" test ! -e "$VPRINTER_BUILD_DIR/image/home/recode_headlife.sh"
 check_true "nor the simulator" test ! -e "$VPRINTER_BUILD_DIR/image/sim"
 check_true "the abort script is the device's own, not a stand-in" grep -q "cancels the job" /home/abort_deal.sh
 
@@ -54,14 +54,19 @@ check "killall of nothing fails" "1" "$(killall host_link 2>/dev/null; echo $?)"
 cp "$fake" /root/host_link
 cp "$fake" /root/selftest_interp
 
-# The interface script starts host_link (once); the test page script starts selftest_interp.
+# The interface script starts host_link (once); the test page script of the device image starts
+# selftest_interp.
 php /home/interface_launch.php
 php /home/interface_launch.php
 wait_running host_link 1
 check "interface_launch.php: one host_link" 1 "$(pidof host_link | wc -w)"
-/home/create_testpage.sh
+sh -c '/home/create_testpage.sh &'
 wait_running selftest_interp 1
 check "create_testpage.sh: selftest_interp" 1 "$(running selftest_interp)"
+
+# modprobe is logged.
+modprobe -r g_printer
+check_true "modprobe logged" grep -qxF "modprobe -r g_printer" $log
 
 for p in host_link selftest_interp; do
   for pid in $(pidof $p); do kill "$pid"; done

@@ -76,9 +76,13 @@ wait_gone $intake/command-A
 # The status bits that start outside scripts.
 cp "$VPRINTER_BUILD_DIR/tests/slave/fake_engine" /root/dot_feeder
 cp "$VPRINTER_BUILD_DIR/tests/slave/fake_engine" /root/dot_feeder_battery
+# The test page script of the device image starts selftest_interp: here one that only logs.
+printf '#!/bin/sh\necho selftest_interp >> /sim/log/calls.log\n' > /root/selftest_interp
+chmod +x /root/selftest_interp
 : > /sim/log/calls.log
 sim status=00000100; cmd A
-check_true "0x100: test page" called "/home/create_testpage.sh"
+for _ in $(seq 60); do called selftest_interp && break; sleep 0.05; done
+check_true "0x100: test page (create_testpage.sh starts selftest_interp)" called selftest_interp
 : > /sim/log/calls.log
 sim status=00000101; cmd A
 check_true "0x100 with the lid open: no test page" test ! -s /sim/log/calls.log
