@@ -96,6 +96,7 @@ bool deliver_next_job() {
 }  // namespace
 
 void CpclTest::restart() {
+    if (s) written_before += s->images_written;
     s = std::make_unique<cpcl::CpclState>();
     s->formats_dir = formats;
     s->logos_dir = logos;
@@ -152,7 +153,7 @@ void CpclTest::run_jobs(const std::vector<std::string>& jobs) {
 
 std::vector<DotImage> CpclTest::printed() {
     std::vector<DotImage> out;
-    EXPECT_TRUE(engine.wait_for(s->images_written)) << "the stand-in takes every image";
+    EXPECT_TRUE(engine.wait_for(written_before + s->images_written)) << "the stand-in takes every image";
     for (int i = handed_over; i < engine.taken(); ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "/%04d.pbm", i);
@@ -289,4 +290,29 @@ void keep_image(const DotImage& img, const std::string& name) {
     if (!out) return;
     fs::create_directories(out);
     write_grey_map(img, std::string(out) + "/" + name + ".pgm", 0, 0, img.width, img.height);
+}
+
+std::string ocr_turned(const DotImage& img, const std::string& folder, const InkBox& area, int quarter_turns,
+                       int scale) {
+    int w = area.width(), h = area.height();
+    int turns = ((quarter_turns % 4) + 4) % 4;
+    int ow = (turns % 2 ? h : w) * scale, oh = (turns % 2 ? w : h) * scale, border = 30;
+    std::string path = folder + "/ocr_turned.pgm";
+    std::ofstream out(path, std::ios::binary);
+    out << "P5\n" << ow + 2 * border << " " << oh + 2 * border << "\n255\n";
+    for (int y = -border; y < oh + border; ++y) {
+        for (int x = -border; x < ow + border; ++x) {
+            bool ink = false;
+            if (x >= 0 && y >= 0 && x < ow && y < oh) {
+                int u = x / scale, v = y / scale, sx = u, sy = v;  // turned picture -> area
+                if (turns == 1) sx = v, sy = h - 1 - u;
+                if (turns == 2) sx = w - 1 - u, sy = h - 1 - v;
+                if (turns == 3) sx = w - 1 - v, sy = u;
+                ink = img.dot(area.left + sx, area.top + sy);
+            }
+            out.put(ink ? '\0' : '\xff');
+        }
+    }
+    out.close();
+    return run_program({"tesseract", path, "stdout", "--psm", "7"});
 }

@@ -44,6 +44,7 @@ protected:
     static std::vector<std::string> shell_lines;
     static std::vector<int> contrasts;
     int handed_over = 0;  // images already given to the test
+    int written_before = 0;  // images written by interpreters before a restart
 
     void SetUp() override;
     void TearDown() override;
@@ -87,3 +88,7 @@ InkBox grown(const InkBox& box, int margin);
 std::vector<int> runs(const DotImage& img, int y, int x0, int x1, bool black);
 // With CPCL_TEST_OUT set, writes the image there as NAME.pgm (to look at while changing a test).
 void keep_image(const DotImage& img, const std::string& name);
+// The text tesseract reads in the area after turning it clockwise by quarter_turns × 90 degrees
+// (text drawn turned reads upright again).
+std::string ocr_turned(const DotImage& img, const std::string& folder, const InkBox& area, int quarter_turns,
+                       int scale = 3);
