@@ -67,8 +67,9 @@ double dots_word(const CpclState& s, const Words& w, size_t i, double fallback) 
     char* end = nullptr;
     double v = std::strtod(w[i].c_str(), &end);
     if (end == w[i].c_str() || !std::isfinite(v)) return fallback;
-    // Nothing on a label lies further than a few metres of dots away.
-    return std::clamp(v * s.unit, -1e6, 1e6);
+    // Nothing on a label lies further than some metres of dots away (the longest page at the finest
+    // resolution is well inside); drawing much further out costs the rasteriser dearly.
+    return std::clamp(v * s.unit, -100000.0, 100000.0);
 }
 
 namespace {

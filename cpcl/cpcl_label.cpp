@@ -69,7 +69,7 @@ void start_label(CpclState& s, const std::string& line, const Words& w) {
         std::string q = w[5].substr(0, w[5].find('^'));
         if (!parse_int(q, qty)) qty = 1;
     }
-    s.quantity = int(std::clamp(qty, -1L, long(COPIES_MAX)));
+    s.quantity = int(std::clamp(qty, -1L, long(std::max(1, s.copies_max))));
     s.in_label = true;
     s.unit = 1;
     s.collect = Collect::None;
@@ -115,7 +115,7 @@ void wait_for_engine() {
 }  // namespace
 
 void write_page(CpclState& s, int rows, double xscale, double yscale, int copies) {
-    rows = std::clamp(rows, 1, MAX_PAGE_ROWS);
+    rows = std::clamp(rows, 1, std::clamp(s.rows_max, 1, MAX_PAGE_ROWS));
     cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_A1, PRINTHEAD_DOT_WIDTH, rows);
     cairo_t* cr = cairo_create(image);
     if (recording_surface) {
@@ -129,6 +129,7 @@ void write_page(CpclState& s, int rows, double xscale, double yscale, int copies
         wait_for_engine();
         write_dotimage(image);
         ++s.images_written;
+        if (s.image_written) s.image_written(nameBuff);
     }
     cairo_surface_destroy(image);
 }

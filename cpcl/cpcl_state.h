@@ -103,6 +103,10 @@ struct CpclState {
     int (*shell)(const char* line) = nullptr;
     void (*set_contrast)(int index) = nullptr;
     int (*default_contrast)() = nullptr;
+    // Called with each dot image's path once it is written (fuzzing takes it away at once).
+    void (*image_written)(const std::string& path) = nullptr;
+    int copies_max = COPIES_MAX;  // the most copies of a label
+    int rows_max = 6496;          // the longest page (the print engine's limit)
 
     // ---- input ----------------------------------------------------------------------------------
     CpclInput in;
