@@ -15,9 +15,24 @@
 
 namespace cpcl {
 
-void fresh_page(CpclState&) {
+void fresh_page(CpclState& s) {
     discard_render_state();
     new_render_state();
+    // The page is recorded within what can ever be seen of it: across the head (and as far again
+    // to the left, for offsets), down the longest page. Drawing beyond is dropped as it is
+    // recorded, so that nothing far off the page reaches the rasteriser.
+    double hres = s.lp_mode ? PRINTHEAD_DPI : s.hres, vres = s.lp_mode ? PRINTHEAD_DPI : s.vres;
+    double width = std::ceil(PRINTHEAD_DOT_WIDTH * hres / PRINTHEAD_DPI) + 2;
+    double height = std::ceil(std::clamp(s.rows_max, 1, MAX_PAGE_ROWS) * vres / PRINTHEAD_DPI) + 2;
+    cairo_rectangle_t page{-width, -2, 2 * width, height + 2};
+    cairo_destroy(recording_cairo_context);
+    cairo_surface_destroy(recording_surface);
+    recording_surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, &page);
+    cairo_surface_set_fallback_resolution(recording_surface, PRINTHEAD_DPI, PRINTHEAD_DPI);
+    recording_cairo_context = cairo_create(recording_surface);
+    cairo_set_antialias(recording_cairo_context, CAIRO_ANTIALIAS_GRAY);
+    if (global_pango_context) pango_cairo_update_context(recording_cairo_context, global_pango_context);
+    update_layout_context();
     pangoRectangle_ink = PangoRectangle{0, 0, 0, 0};
     pangoRectangle_logical = PangoRectangle{0, 0, 0, 0};
     global_rotated_text_flag = 0;

@@ -181,3 +181,12 @@ TEST_F(Graphics, Lines) {
     EXPECT_TRUE(img.dot(550, 70)) << "the diagonal";
     EXPECT_NEAR(runs(img, 70, 450, 700, true).front(), 5.66, 1) << "4 dots across a 45-degree line";
 }
+
+// Drawing far off the page is dropped where it is recorded: a label with it prints at once.
+TEST_F(Graphics, DrawingFarOffThePageIsDropped) {
+    DotImage img = label(one_label({"LINE 0 0 105 93100 10", "BOX 0 100 50000 2", "TEXT 7 0 2030203 100 FAR",
+                                    "BOX 300 10 320 30 20"}, 200));
+    EXPECT_TRUE(img.dot(310, 20));
+    EXPECT_TRUE(img.dot(5, 60)) << "the part of the line on the page";
+    EXPECT_EQ(img.height, 200);
+}
