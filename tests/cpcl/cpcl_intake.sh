@@ -1,6 +1,6 @@
 # cpcl_interp on the device paths: jobs waiting at start, job files moved or written into the
-# engine intake, stored formats that survive a restart and names that are refused, barcode data
-# that never reaches a shell, and an unreadable job that does not stop the interpreter.
+# engine intake, copies with a counter, stored formats that survive a restart and names that are
+# refused, barcode data that never reaches a shell, and the slave told when the input runs dry.
 . "$TESTS_DIR/sandbox/lib.sh"
 
 work=$(mktemp -d /tmp/cpcl_intake.XXXXXX)
@@ -84,9 +84,10 @@ check "refused names wrote nothing" "" "$(ls /home/evil /tmp/evil2 /tmp/evil3 /h
 check "only the one format" "tag.fmt" "$(ls -A /home/cpcl_formats)"
 check "nothing printed for them" 4 "$(ls $work/taken | wc -l)"
 
-# A job file that cannot be read is reported; the next job prints.
-mkdir $work/unreadable && mv $work/unreadable $intake/printjob-6
+# Things in the intake that are no job files (a folder, a dangling link) are passed over.
+mkdir $work/folder && mv $work/folder $intake/printjob-6
 ln -s /nonexistent $work/link && mv $work/link $intake/printjob-7
+sleep 0.3
 check_true "still running" kill -0 $interp
 
 # The format outlives the interpreter.
