@@ -47,8 +47,6 @@ void handle_line(CpclState& s);
 void run_until_end(CpclState& s);
 // The command thread: for ever.
 [[noreturn]] void run_forever(CpclState& s);
-// Whether the first word is one of the dispatch table.
-bool known_command(std::string_view word);
 
 // ---- label life cycle (cpcl_label.cpp) ---------------------------------------------------------
 void bang_line(CpclState& s, const std::string& line, const Words& w);  // "!" lines
@@ -82,10 +80,7 @@ struct TextBox {
 };
 // Draws one text item with its top-left corner at (x, y), turned by `angle` degrees (clockwise on
 // the page). Returns its size; nothing is drawn for empty text.
-TextBox draw_text(CpclState& s, int font, int size, double x, double y, double angle, std::string_view text,
-                  bool line_printer = false);
-// The size the text would have.
-TextBox measure_text(CpclState& s, int font, int size, std::string_view text, bool line_printer = false);
+TextBox draw_text(CpclState& s, int font, int size, double x, double y, double angle, std::string_view text);
 void h_text(CpclState& s, const std::string& line, const Words& w);
 void h_text90(CpclState& s, const std::string& line, const Words& w);
 void h_text180(CpclState& s, const std::string& line, const Words& w);

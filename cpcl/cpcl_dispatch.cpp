@@ -168,8 +168,6 @@ size_t later_utility_header(std::string_view line) {
 }
 }  // namespace
 
-bool known_command(std::string_view word) { return find_handler(word) != nullptr; }
-
 void other_line(CpclState& s, const std::string& line) {
     if (s.collect != Collect::None) {
         collect_symbol_line(s, line);

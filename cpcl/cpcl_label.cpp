@@ -94,7 +94,7 @@ void start_label(CpclState& s, const std::string& line, const Words& w) {
     if (s.quantity >= 2 && !s.replaying) {
         s.capturing = true;
         s.captured.clear();
-        s.captured.push_back({line, {}});
+        s.captured.push_back({line, {}, false});
         s.captured_bytes = line.size();
     }
 }
@@ -188,11 +188,15 @@ size_t counted_params(std::string_view line) {
 // Replays one kept line: a picture line reads its bytes from what was kept with it and nothing
 // else.
 void replay(CpclState& s, const CapturedLine& item) {
-    Words w = split_words(item.text);
-    bool picture = w.has(0) && picture_command(w[0]);
-    if (picture) push_source(s, item.binary, true);
+    if (!item.picture) {
+        dispatch_line(s, item.text);
+        return;
+    }
+    push_source(s, item.binary, true);
+    s.binary_follows = true;
     dispatch_line(s, item.text);
-    if (picture) pop_source(s);
+    s.binary_follows = false;
+    pop_source(s);
 }
 }  // namespace
 
@@ -236,9 +240,12 @@ std::string counter_text(long long value, size_t width) {
 }
 
 void capture_line(CpclState& s) {
-    CapturedLine item{s.line, {}};
+    CapturedLine item{s.line, {}, false};
     Words w = split_words(s.line);
-    if (s.binary_follows && w.has(0) && picture_command(w[0])) item.binary = read_picture_bytes(s, s.line);
+    if (s.binary_follows && w.has(0) && picture_command(w[0])) {
+        item.picture = true;
+        item.binary = read_picture_bytes(s, s.line);
+    }
     s.captured_bytes += item.text.size() + item.binary.size();
     bool end = is_print(item.text);
     s.captured.push_back(std::move(item));
@@ -274,7 +281,7 @@ void finish_capture(CpclState& s, bool complete) {
     if (counting) {
         char head[128];
         std::snprintf(head, sizeof head, "! %d %d %d %d 1\r\n", s.offset, s.hres, s.vres, s.height);
-        lines.push_back({head, {}});
+        lines.push_back({head, {}, false});
         bool after_counted = false;
         for (size_t i = 1; i < items.size(); ++i) {
             Words w = split_words(items[i].text);

@@ -54,6 +54,7 @@ enum class Collect { None, Pdf417, Qr };
 struct CapturedLine {
     std::string text;
     std::string binary;
+    bool picture = false;  // a picture line whose bytes followed it (they are in `binary`)
 };
 
 // A number in the data of a text or barcode line that grows by `increment` from copy to copy.

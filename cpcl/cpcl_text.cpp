@@ -199,13 +199,7 @@ const FontEntry& font_entry(const CpclState& s, int font, int size) {
     return e.loaded ? e : missing_entry();
 }
 
-TextBox measure_text(CpclState& s, int font, int size, std::string_view text, bool) {
-    Metrics m = set_text(s, font, size, text);
-    return {m.width * m.xs, m.height * m.ys};
-}
-
-TextBox draw_text(CpclState& s, int font, int size, double x, double y, double angle, std::string_view text,
-                  bool) {
+TextBox draw_text(CpclState& s, int font, int size, double x, double y, double angle, std::string_view text) {
     if (text.empty()) return {};
     Metrics m = set_text(s, font, size, text);
     show_layout(x, y, angle, m.xs, m.ys);

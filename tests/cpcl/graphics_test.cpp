@@ -191,3 +191,25 @@ TEST_F(Graphics, DrawingFarOffThePageIsDropped) {
     EXPECT_TRUE(img.dot(1000, 2)) << "the box edge across the head";
     EXPECT_TRUE(img.ink_in(330, 10, 1728, 90).empty);
 }
+
+// The copies of a label carry its pictures too (their bytes are kept with the label's lines).
+TEST_F(Graphics, PicturesOnEveryCopy) {
+    std::string bits = cg_bytes(4, 24, checker);
+    std::string pcx = pcx_file(40, 30, frame_and_cross);
+    run("! 0 203 203 120 3\r\nTEXT 4 0 300 20 N1\r\nCOUNT 1\r\nCG 4 24 10 10 " + bits + "PCX 100 40 " + pcx +
+        "\r\nPRINT\r\n");
+    std::vector<DotImage> pages = printed();
+    ASSERT_EQ(pages.size(), 3u);
+    for (const DotImage& img : pages) {
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 32; ++x) ASSERT_EQ(img.dot(10 + x, 10 + y), checker(x, y)) << x << "," << y;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) ASSERT_EQ(img.dot(100 + x, 40 + y), frame_and_cross(x, y)) << x << "," << y;
+    }
+    // without a counter as well
+    run("! 0 203 203 120 2\r\nCG 4 24 10 10 " + bits + "\r\nPRINT\r\n");
+    pages = printed();
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].raster, pages[1].raster);
+    EXPECT_TRUE(pages[1].dot(10, 10));
+}
