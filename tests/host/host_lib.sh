@@ -8,6 +8,12 @@ commands_log=/tmp/commands.log
 link_pid=""
 sink_pid=""
 
+# These tests look at host_link alone: the device's abort script (which restarts interpreters) is
+# replaced by one that only records its calls, as the simulator's stand-ins do. host_link runs it
+# with "e" whenever it starts again after a first start.
+printf '#!/bin/sh\necho "/home/abort_deal.sh $*" >> /sim/log/calls.log\n' > /home/abort_deal.sh
+chmod +x /home/abort_deal.sh
+
 # Stands in for engine_watch: takes each command file and logs "<file> <bytes>".
 start_command_sink() {
   mkdir -p /tmp/command_intake
