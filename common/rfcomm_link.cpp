@@ -4,6 +4,8 @@
 #include <bluetooth/rfcomm.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstddef>
 #include <cstring>
 #include <sys/socket.h>
@@ -76,8 +78,9 @@ int rfcomm_accept(int listener, std::string& peer) {
     char text[32] = "00:00:00:00:00:00";
     if (from.ss_family == AF_BLUETOOTH) {
         const auto* rc = reinterpret_cast<const sockaddr_rc*>(&from);
-        bdaddr_t addr = rc->rc_bdaddr;
-        ba2str(&addr, text);
+        // Most significant byte first, as BlueZ writes addresses.
+        const uint8_t* b = rc->rc_bdaddr.b;
+        std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", b[5], b[4], b[3], b[2], b[1], b[0]);
     }
     peer = text;
     return c;
