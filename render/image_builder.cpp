@@ -37,6 +37,7 @@ struct timespec start{}, stop{};
 double elapsedTime = 0;
 
 int (*render_job_scanner)() = nullptr;
+void (*dot_image_written)(const std::string& path) = nullptr;
 int line_counter = 0;
 
 namespace {
@@ -101,17 +102,45 @@ int page_rows() {
     return static_cast<int>(rows);
 }
 
+cairo_surface_t* rasterise_recording(cairo_surface_t* recording, int width, int rows, double scale, double dx, double dy) {
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_A1, width, rows);
+    if (!recording || cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) return image;
+    // Drawn into 8-bit coverage first: cairo composites every drawing operation onto a 1-bit
+    // target through a scratch mask of the whole target, so a page of many fields would cost as
+    // many page-sized clears.
+    cairo_surface_t* cover = cairo_image_surface_create(CAIRO_FORMAT_A8, width, rows);
+    cairo_t* cr = cairo_create(cover);
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, recording, dx, dy);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(cover);
+    cairo_surface_flush(image);
+    const uint8_t* src = cairo_image_surface_get_data(cover);
+    uint8_t* dst = cairo_image_surface_get_data(image);
+    if (src && dst) {
+        const int src_stride = cairo_image_surface_get_stride(cover);
+        const int dst_stride = cairo_image_surface_get_stride(image);
+        for (int r = 0; r < rows; ++r) {
+            const uint8_t* in = src + size_t(r) * size_t(src_stride);
+            uint8_t* out = dst + size_t(r) * size_t(dst_stride);
+            std::memset(out, 0, size_t(dst_stride));
+            // A dot is ink when at least half of it is covered; A1 keeps the leftmost pixel of
+            // each byte in its lowest bit.
+            for (int x = 0; x < width; ++x)
+                if (in[x] >= 0x80) out[x >> 3] = uint8_t(out[x >> 3] | (1u << (x & 7)));
+        }
+    }
+    cairo_surface_destroy(cover);
+    cairo_surface_mark_dirty(image);
+    return image;
+}
+
 void render_image_as_dotimage() {
     int rows = page_rows();
-    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_A1, HEAD_DOTS, rows);
-    cairo_t* cr = cairo_create(image);
-    if (recording_surface) {
-        int scale = label_scale > 0 ? label_scale : 1;
-        cairo_scale(cr, scale, scale);
-        cairo_set_source_surface(cr, recording_surface, currentLeftMargin, label_top);
-        cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-        cairo_paint(cr);
-    }
+    int scale = label_scale > 0 ? label_scale : 1;
+    cairo_surface_t* image = rasterise_recording(recording_surface, HEAD_DOTS, rows, scale, currentLeftMargin, label_top);
     start_one_pbm();
     write_dotimage(image);
     clock_gettime(CLOCK_MONOTONIC, &stop);
@@ -123,7 +152,6 @@ void render_image_as_dotimage() {
     pangoRectangle_ink.height = 0;
     pangoRectangle_ink.y = 0;
 
-    cairo_destroy(cr);
     cairo_surface_destroy(image);
     if (recording_cairo_context) cairo_destroy(recording_cairo_context);
     if (recording_surface) cairo_surface_destroy(recording_surface);
@@ -167,6 +195,7 @@ void write_dotimage(cairo_surface_t* image) {
     ok = (std::fflush(f) == 0) && ok;
     if (std::fclose(f) != 0) ok = false;
     if (!ok) std::fprintf(stderr, "%s: %s\n", nameBuff.c_str(), std::strerror(errno));
+    if (dot_image_written) dot_image_written(nameBuff);
     global_number_of_copies = 0;
     cairo_surface_mark_dirty(image);
 }

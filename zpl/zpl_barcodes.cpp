@@ -196,6 +196,8 @@ void qr_barcode_action(const char* data, size_t n) {
 }
 }  // namespace
 
+void reset_barcode_commands() { ean_form = EanForm::Ean13; }
+
 char mod10(const char* data, size_t n) {
     int odd = 0, even = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -359,6 +361,10 @@ void barcode_command(int c2) {
 }
 
 void draw_barcode_field(const char* data, size_t n) {
+    if (!page_budget_left()) {  // the page takes no more drawings: not worth encoding
+        pdf417_data[0] = '\0';
+        return;
+    }
     if (global.img_type == 3) {
         size_t used = std::strlen(pdf417_data);
         size_t room = sizeof pdf417_data - 1 - used;
