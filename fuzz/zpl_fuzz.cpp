@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (const char* src = std::getenv("PRINTER_SOURCE_DIR")) FONTS_LIST_PATH = std::string(src) + "/rootfs/usr/share/fontslist";
     zpl_shell = [](const char*) { return 0; };
     zpl_stop_when_dry = true;
+    contrast_trigger_written = [](const std::string& path) { unlink(path.c_str()); };
     dot_image_written = [](const std::string& path) { unlink(path.c_str()); };
     init_rendering_system();
     return 0;

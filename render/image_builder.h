@@ -154,6 +154,8 @@ void render_use_folders_under(const std::string& root);
 // fuzz target or benchmark that has no print engine takes the image away here, as the engine
 // would, so that the next label does not wait for it.
 extern void (*dot_image_written)(const std::string& path);
+// The same for each contrast trigger.
+extern void (*contrast_trigger_written)(const std::string& path);
 
 // ---- text ----------------------------------------------------------------------------------
 struct TextSize {
@@ -181,6 +183,8 @@ void buf_achar();
 // Page height in rows for the current recording and page inputs (1 .. MAX_PAGE_ROWS).
 int page_rows();
 void render_image_as_dotimage();
+// A new A1 surface of an A8 surface's size: a dot is set where the coverage is at least one half.
+cairo_surface_t* a1_from_coverage(cairo_surface_t* a8);
 // A new A1 surface width x rows holding the recording scaled by `scale` and shifted by (dx, dy)
 // (recording units, before the scale); a dot is ink where at least half of it is covered.
 cairo_surface_t* rasterise_recording(cairo_surface_t* recording, int width, int rows, double scale, double dx, double dy);

@@ -5,6 +5,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -151,30 +152,14 @@ bool png_size(const char* path, int& w, int& h) {
 
 cairo_surface_t* ink_mask(cairo_surface_t* picture) {
     int w = cairo_image_surface_get_width(picture), h = cairo_image_surface_get_height(picture);
-    cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A1, w, h);
-    if (cairo_surface_status(mask) != CAIRO_STATUS_SUCCESS || w < 1 || h < 1) return mask;
-    cairo_surface_t* alpha = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
+    cairo_surface_t* alpha = cairo_image_surface_create(CAIRO_FORMAT_A8, std::max(w, 1), std::max(h, 1));
     cairo_t* cr = cairo_create(alpha);
     cairo_set_source_surface(cr, picture, 0, 0);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_paint(cr);
     cairo_destroy(cr);
-    cairo_surface_flush(alpha);
-    cairo_surface_flush(mask);
-    const uint8_t* src = cairo_image_surface_get_data(alpha);
-    uint8_t* dst = cairo_image_surface_get_data(mask);
-    if (src && dst) {
-        int ss = cairo_image_surface_get_stride(alpha), ds = cairo_image_surface_get_stride(mask);
-        for (int r = 0; r < h; ++r) {
-            const uint8_t* in = src + size_t(r) * size_t(ss);
-            uint8_t* out = dst + size_t(r) * size_t(ds);
-            std::memset(out, 0, size_t(ds));
-            for (int x = 0; x < w; ++x)
-                if (in[x] >= 0x80) out[x >> 3] = uint8_t(out[x >> 3] | (1u << (x & 7)));
-        }
-    }
+    cairo_surface_t* mask = a1_from_coverage(alpha);
     cairo_surface_destroy(alpha);
-    cairo_surface_mark_dirty(mask);
     return mask;
 }
 

@@ -60,6 +60,7 @@ int run_child(const std::string& job, int repeat, const std::string& root, const
     if (!source.empty()) FONTS_LIST_PATH = source + "/rootfs/usr/share/fontslist";
     zpl_shell = [](const char*) { return 0; };
     zpl_stop_when_dry = true;
+    contrast_trigger_written = [](const std::string& path) { unlink(path.c_str()); };
     dot_image_written = [](const std::string& path) {
         if (keep_folder.empty() || std::rename(path.c_str(), (keep_folder + "/" + fs::path(path).filename().string()).c_str()) != 0)
             unlink(path.c_str());
