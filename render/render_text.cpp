@@ -47,6 +47,9 @@ constexpr double ZERO_STRETCH_SUBSTITUTE = 1.012345;
 // time (a letter 3000 dots tall: half a second, tens of megabytes); an outline only costs the
 // part of the page it covers.
 constexpr double OUTLINE_GLYPH_DOTS = 256;
+// Largest em a letter is drawn with, in dots: more than twice the longest page. Far larger
+// stretches make the font engine refuse the size, and cairo then loses the font it made.
+constexpr double MAX_GLYPH_DOTS = 16384;
 
 // Pango sizes are ints in 1/1024 points; keep absurd sizes from host data inside that range.
 int pango_size_from_points(double points) {
@@ -195,12 +198,33 @@ void release_font_description() {
     global_pango_font_description = nullptr;
 }
 
+// The current font's em, unstretched, in dots.
+static double em_dots() {
+    if (!global_pango_font_description) return 0;
+    double points = double(pango_font_description_get_size(global_pango_font_description)) / PANGO_SCALE;
+    return points * PRINTHEAD_DPI / 72.0;
+}
+
+// Size of the current font's em on the page, in dots (the larger of its two stretched sizes).
+static double glyph_dots() { return em_dots() * std::max(std::fabs(pango_xscale), std::fabs(pango_yscale)); }
+
+// Keeps each stretch within MAX_GLYPH_DOTS for the current font (a non-finite one becomes 1).
+static void bound_text_stretch() {
+    double em = em_dots();
+    double limit = em > 0 ? MAX_GLYPH_DOTS / em : 1;
+    for (double* scale : {&pango_xscale, &pango_yscale}) {
+        if (!std::isfinite(*scale)) *scale = 1;
+        *scale = std::clamp(*scale, -limit, limit);
+    }
+}
+
 void set_font_description(const char* family, int point_size, int bold, double xscale, double yscale) {
     pango_xscale = xscale;
     pango_yscale = yscale;
     if (!global_pango_font_description) global_pango_font_description = pango_font_description_new();
     pango_font_description_set_family(global_pango_font_description, family ? family : "");
     pango_font_description_set_size(global_pango_font_description, pango_size_from_points(point_size));
+    bound_text_stretch();
     pango_font_description_set_weight(global_pango_font_description, bold == 1 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
     update_font_description();
     dbg("%s, %dpoint, %dbold\n", family ? family : "", point_size, bold);
@@ -275,13 +299,6 @@ static bool text_may_draw() {
     return page_may_draw(x0, y0, x1, y1);
 }
 
-// Size of the current font's em on the page, in dots (the larger of its two stretched sizes).
-static double glyph_dots() {
-    if (!global_pango_font_description) return 0;
-    double points = double(pango_font_description_get_size(global_pango_font_description)) / PANGO_SCALE;
-    return points * PRINTHEAD_DPI / 72.0 * std::max(std::fabs(pango_xscale), std::fabs(pango_yscale));
-}
-
 // Pango wants valid UTF-8; invalid bytes are shown as replacement characters.
 static void set_layout_text(const char* text, int length) {
     if (g_utf8_validate(text, length, nullptr)) {
@@ -312,6 +329,7 @@ TextSize fill_pango_layout(int x, int y, const char* text) {
     if (!text) text = "";
     if (pango_xscale == 0) pango_xscale = ZERO_STRETCH_SUBSTITUTE;
     if (pango_yscale == 0) pango_yscale = ZERO_STRETCH_SUBSTITUTE;
+    bound_text_stretch();
     cairo_t* cr = recording_cairo_context;
     cairo_save(cr);
     double sx = x, sy = y;

@@ -127,7 +127,8 @@ void barcode_action(const char* data, size_t n) {
         if (ean_form == EanForm::AddOn) barcode_z.digit = 'N';
     }
     set_rotation(barcode_z.rotate);
-    if (barcode_z.rotate == 'R') global.x_record += global.y_loc;
+    if (barcode_z.rotate == 'R')
+        global.x_record = int(std::clamp<long long>((long long)global.x_record + global.y_loc, -MAX_POSITION_DOTS, MAX_POSITION_DOTS));
     if (barcode_z.symbol == BARCODE_CODABAR) {
         // Start and stop characters around the data. A check character would land after the stop
         // character, where no reader looks for it: it is not appended.
