@@ -88,7 +88,7 @@ bool page_budget_left() { return !page_budget_reported; }
 
 bool page_may_draw(double x0, double y0, double x1, double y1, double picture_dots, double elements) {
     cairo_t* cr = recording_cairo_context;
-    if (!cr) return false;
+    if (!cr || !std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) return false;
     double px[4] = {x0, x1, x1, x0}, py[4] = {y0, y0, y1, y1};
     double left = HUGE_VAL, right = -HUGE_VAL, top = HUGE_VAL, bottom = -HUGE_VAL;
     for (int k = 0; k < 4; ++k) {

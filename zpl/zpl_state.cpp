@@ -7,8 +7,6 @@
 #include "zpl_lexer.h"
 #include "zpl_objects.h"
 
-#include <glib.h>
-
 #include <cstring>
 
 void zpl_fresh_state() {
@@ -40,7 +38,4 @@ void zpl_use_folders_under(const std::string& root) {
     PATH_TO_RAM_FORMATS = root + "/ram_formats";
     PATH_TO_RAM_GRAPHICS = root + "/ram_graphics";
     PATH_TO_LOGOS = root + "/logos";
-    for (const std::string* folder : {&ENGINE_INTAKE_FOLDER, &PATH_TO_FORMATS, &PATH_TO_GRAPHICS, &PATH_TO_RAM_FORMATS,
-                                      &PATH_TO_RAM_GRAPHICS, &PATH_TO_LOGOS})
-        g_mkdir_with_parents(folder->c_str(), 0755);
 }

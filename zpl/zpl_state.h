@@ -13,5 +13,6 @@ void zpl_fresh_state();
 
 // Every device path the interpreter and the rendering library read or write (engine intake, dot
 // image intake, contrast trigger, stored formats and graphics of both devices, pictures, settings
-// file, paper file, scratch barcode file) moved below root, the folders created.
+// file, paper file, scratch barcode file) moved below root. The dot image and trigger folders are
+// created; the object folders are made when the first object is stored, as on the device.
 void zpl_use_folders_under(const std::string& root);
