@@ -163,6 +163,69 @@ cairo_surface_t* ink_mask(cairo_surface_t* picture) {
     return mask;
 }
 
+namespace {
+void png_failed(png_structp png, png_const_charp message) {
+    dbg("png: %s\n", message);
+    png_longjmp(png, 1);
+}
+void png_warned(png_structp, png_const_charp) {}
+}  // namespace
+
+cairo_surface_t* load_png_ink_mask(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return cairo_image_surface_create(CAIRO_FORMAT_INVALID, 0, 0);
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, png_failed, png_warned);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    cairo_surface_t* mask = nullptr;
+    std::vector<uint8_t> row;
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+        std::fclose(f);
+        if (mask) cairo_surface_destroy(mask);
+        return cairo_image_surface_create(CAIRO_FORMAT_INVALID, 0, 0);
+    }
+    png_init_io(png, f);
+    png_read_info(png, info);
+    png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    if (w < 1 || h < 1 || w > 32767 || h > 32767) png_error(png, "size");
+    if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE) {
+        // Interlaced pictures come whole through cairo.
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(f);
+        cairo_surface_t* picture = cairo_image_surface_create_from_png(path);
+        if (cairo_surface_status(picture) != CAIRO_STATUS_SUCCESS) return picture;
+        mask = ink_mask(picture);
+        cairo_surface_destroy(picture);
+        return mask;
+    }
+    // Every form to 8-bit RGBA, opaque where the picture has no transparency, as cairo reads it.
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != size_t(w) * 4) png_error(png, "row form");
+    mask = cairo_image_surface_create(CAIRO_FORMAT_A1, int(w), int(h));
+    if (cairo_surface_status(mask) != CAIRO_STATUS_SUCCESS) png_error(png, "no memory");
+    cairo_surface_flush(mask);
+    uint8_t* bits = cairo_image_surface_get_data(mask);
+    const int stride = cairo_image_surface_get_stride(mask);
+    row.resize(size_t(w) * 4);
+    for (png_uint_32 r = 0; r < h; ++r) {
+        png_read_row(png, row.data(), nullptr);
+        uint8_t* out = bits + size_t(r) * size_t(stride);
+        std::memset(out, 0, size_t(stride));
+        // A dot is ink where the picture is at least half opaque (A1: leftmost dot in the low bit).
+        for (png_uint_32 x = 0; x < w; ++x)
+            if (row[size_t(x) * 4 + 3] >= 0x80) out[x >> 3] = uint8_t(out[x >> 3] | (1u << (x & 7)));
+    }
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+    cairo_surface_mark_dirty(mask);
+    return mask;
+}
+
 int render_and_place_png(int /*x*/, int y, const char* path) {
     cairo_t* cr = ink();
     if (!cr || !path) return 0;
@@ -179,20 +242,18 @@ int render_and_place_png(int /*x*/, int y, const char* path) {
         if (global_line_print_enabled_flag) boundingBox_y += ph + IMAGE_PADDING + currentLineSpacing;
         return ph;
     }
-    cairo_surface_t* picture = cairo_image_surface_create_from_png(path);
-    if (cairo_surface_status(picture) != CAIRO_STATUS_SUCCESS) {
-        dbg("png %s: %s\n", path, cairo_status_to_string(cairo_surface_status(picture)));
-        cairo_surface_destroy(picture);
+    // The recording keeps a copy of what it masks with: one bit a dot, not four bytes.
+    cairo_surface_t* mask = load_png_ink_mask(path);
+    if (cairo_surface_status(mask) != CAIRO_STATUS_SUCCESS) {
+        dbg("png %s: %s\n", path, cairo_status_to_string(cairo_surface_status(mask)));
+        cairo_surface_destroy(mask);
         return 0;
     }
-    // The recording keeps a copy of what it masks with: one bit a dot, not four bytes.
-    cairo_surface_t* mask = ink_mask(picture);
     cairo_save(cr);
     cairo_mask_surface(cr, mask, px, py);
     cairo_restore(cr);
     cairo_surface_destroy(mask);
     if (global_line_print_enabled_flag) boundingBox_y += ph + IMAGE_PADDING + currentLineSpacing;
-    cairo_surface_destroy(picture);
     return ph;
 }
 

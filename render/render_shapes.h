@@ -36,6 +36,9 @@ int gi_set_invert();  // no inverted drawing: no effect
 int render_and_place_png(int x, int y, const char* path);
 // A new A1 surface of the picture's size: a dot is set where the picture is at least half opaque.
 cairo_surface_t* ink_mask(cairo_surface_t* picture);
+// The same for a PNG file, read row by row (never the whole picture at four bytes a dot). A
+// picture that cannot be read gives a surface in an error state.
+cairo_surface_t* load_png_ink_mask(const char* path);
 // A PNG picture of 1-bit rows (MSB leftmost, 1 = ink, (width + 7) / 8 bytes a row): ink is opaque
 // black, the rest fully transparent, so that placed again only the ink shows. False on failure.
 bool ink_png(const std::vector<uint8_t>& rows, int width, int height, std::string& out);
