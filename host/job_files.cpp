@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+std::string streaming_job_folder = ENGINE_INTAKE;
+
 namespace {
 std::mutex reprint_mutex;
 
@@ -102,7 +104,7 @@ bool open_job_file(JobFile& job, bool continues) {
     job.continues = continues && job.streaming;
     job.count = 0;
     if (job.streaming) {
-        job.fp = create_new_date_file(job.path);
+        job.fp = create_new_date_file(job.path, streaming_job_folder.c_str());
         if (job.fp) post_shell_command("/root/engine_cmd B 1");
     } else {
         job.fp = create_new_temp_file(job.path, host_settings.PATH_TO_JOB_INTAKE);

@@ -14,6 +14,8 @@ inline constexpr const char* ENGINE_INTAKE = "/tmp/engine_intake";
 inline constexpr const char* ENGINE_INTAKE_LINK = "/engine_intake";  // the same folder
 inline constexpr int STREAMING_JOB_FILES = 10;
 inline constexpr size_t STREAMING_SPLIT_BYTES = 204800;  // USB: a streaming file closes beyond this
+// Where streaming job files are made: ENGINE_INTAKE (tests and the fuzz target move it).
+extern std::string streaming_job_folder;
 
 // One open job file of a reader.
 struct JobFile {

@@ -5,6 +5,8 @@
 
 // Queues the line; the runner thread (started on first use) runs it through the shell.
 void post_shell_command(const char* line);
+// Tests and the fuzz target take the lines here instead (nothing is run while it is set).
+extern void (*posted_shell_hook)(const char* line);
 
 // Waits until every queued line has been run (for tests).
 void drain_shell_commands();
