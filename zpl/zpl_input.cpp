@@ -88,6 +88,9 @@ int get_one_char() {
         char_buffter.wait_readable();
         c = get_datas();
         if (c >= 0) return c;
+        // Woken by a job that brought no bytes: the host announced it (B 1), so the input has run
+        // dry once more.
+        if (!init_get_newpbm()) zpl_shell("/root/engine_cmd B 0");
     }
 }
 
@@ -203,11 +206,15 @@ void take_job_file(const std::string& path) {
     if (get_char_num() == 0) zpl_shell("echo \002B1 > /command_intake/commd-B  \n");
     set_current_contrast(get_default_contrast());
     global_latest_job_path = path;
+    size_t written = char_buffter.write_cursor();
     if (put_data_charbuf(path.c_str()) != 0) {
         std::fprintf(stderr, "ErrorOpeningFile %s: %s\n", path.c_str(), std::strerror(errno));
         return;
     }
     unlink(path.c_str());
+    // An empty job puts nothing into the ring, which would leave the command thread asleep and
+    // the slave without its B 0.
+    if (char_buffter.write_cursor() == written && char_buffter.empty()) char_buffter.wake_reader();
 }
 
 void* main_emulation_job_intake_pthrd(void*) {
