@@ -290,7 +290,8 @@ int getLineWidth(PangoLayout* layout) {
     return pangoRectangle_logical.width;
 }
 
-// The extents of the last measurement, in the user space the text is shown in.
+// Whether text with the extents of the last measurement, in the user space it is shown in, may be
+// recorded (page_may_draw: it can reach the page and the page's budget has room).
 static bool text_may_draw() {
     const PangoRectangle& i = pangoRectangle_ink;
     const PangoRectangle& l = pangoRectangle_logical;
