@@ -143,8 +143,8 @@ void release_font_resources();
 
 // ---- test, fuzz and benchmark seams ----------------------------------------------------------
 // Everything of the library a fresh process starts with: page inputs, text and barcode state,
-// line-print position, contrast and image counters, with a new render state. The folders and the
-// font caches stay.
+// line-print position, contrast and image counters, no picture read before, with a new render
+// state. The folders and the font caches stay.
 void render_fresh_state();
 // Every device path the library writes or reads (dot image intake, contrast trigger, scratch
 // barcode file, paper file) moved below root, the folders created: nothing on the machine is

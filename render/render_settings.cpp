@@ -1,6 +1,7 @@
 // Settings of the rendering library: constants of globalDefines.cfg and the text defaults of the
 // image configuration, each with the device's value when the file or key is missing.
 #include "image_builder.h"
+#include "render_shapes.h"
 #include "render_symbols.h"
 
 #include "keyfile.h"
@@ -80,6 +81,7 @@ void render_fresh_state() {
     currentLineSpacing = 4;
     currentLeftMarginOffset = 0;
     reset_symbol_state();
+    forget_pictures();
     nameBuff = PATH_TO_DOTIMAGE_FILES + "/dotimage-zzzzzz.pbm";
     new_render_state();
 }

@@ -4,6 +4,7 @@
 #include "image_builder.h"
 
 #include <png.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -163,6 +164,23 @@ cairo_surface_t* ink_mask(cairo_surface_t* picture) {
     return mask;
 }
 
+void a1_row_from_rgba(const uint8_t* rgba, int width, uint8_t* out, int out_bytes) {
+    std::memset(out, 0, size_t(out_bytes));
+    // A dot is ink where the picture is at least half opaque; A1 keeps the leftmost dot of each
+    // byte in its lowest bit. Eight dots at a time: the top bits of their alpha bytes (bytes 3 and 7
+    // of each little-endian word of two dots).
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        uint64_t w[4];
+        std::memcpy(w, rgba + size_t(x) * 4, sizeof w);
+        unsigned byte = 0;
+        for (int k = 0; k < 4; ++k) byte |= unsigned((w[k] >> 31) & 1) << (2 * k) | unsigned((w[k] >> 63) & 1) << (2 * k + 1);
+        out[x >> 3] = uint8_t(byte);
+    }
+    for (; x < width; ++x)
+        if (rgba[size_t(x) * 4 + 3] >= 0x80) out[x >> 3] = uint8_t(out[x >> 3] | (1u << (x & 7)));
+}
+
 namespace {
 void png_failed(png_structp png, png_const_charp message) {
     dbg("png: %s\n", message);
@@ -213,17 +231,49 @@ cairo_surface_t* load_png_ink_mask(const char* path) {
     row.resize(size_t(w) * 4);
     for (png_uint_32 r = 0; r < h; ++r) {
         png_read_row(png, row.data(), nullptr);
-        uint8_t* out = bits + size_t(r) * size_t(stride);
-        std::memset(out, 0, size_t(stride));
-        // A dot is ink where the picture is at least half opaque (A1: leftmost dot in the low bit).
-        for (png_uint_32 x = 0; x < w; ++x)
-            if (row[size_t(x) * 4 + 3] >= 0x80) out[x >> 3] = uint8_t(out[x >> 3] | (1u << (x & 7)));
+        a1_row_from_rgba(row.data(), int(w), bits + size_t(r) * size_t(stride), stride);
     }
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(f);
     cairo_surface_mark_dirty(mask);
     return mask;
+}
+
+namespace {
+// The last picture read, while its file stays the same (name, inode, size, change time).
+struct PictureCache {
+    std::string path;
+    struct stat st {};
+    cairo_surface_t* mask = nullptr;
+} last_picture;
+
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// A reference of the picture's mask (the caller destroys it).
+cairo_surface_t* picture_mask(const char* path) {
+    struct stat st {};
+    bool known = stat(path, &st) == 0;
+    if (known && last_picture.mask && last_picture.path == path && same_file(last_picture.st, st))
+        return cairo_surface_reference(last_picture.mask);
+    cairo_surface_t* mask = load_png_ink_mask(path);
+    if (last_picture.mask) cairo_surface_destroy(last_picture.mask);
+    last_picture.mask = nullptr;
+    if (known && cairo_surface_status(mask) == CAIRO_STATUS_SUCCESS) {
+        last_picture.path = path;
+        last_picture.st = st;
+        last_picture.mask = cairo_surface_reference(mask);
+    }
+    return mask;
+}
+}  // namespace
+
+void forget_pictures() {
+    if (last_picture.mask) cairo_surface_destroy(last_picture.mask);
+    last_picture = PictureCache{};
 }
 
 int render_and_place_png(int /*x*/, int y, const char* path) {
@@ -242,8 +292,9 @@ int render_and_place_png(int /*x*/, int y, const char* path) {
         if (global_line_print_enabled_flag) boundingBox_y += ph + IMAGE_PADDING + currentLineSpacing;
         return ph;
     }
-    // The recording keeps a copy of what it masks with: one bit a dot, not four bytes.
-    cairo_surface_t* mask = load_png_ink_mask(path);
+    // The recording keeps a copy of what it masks with: one bit a dot, not four bytes. The same
+    // picture placed again is read once.
+    cairo_surface_t* mask = picture_mask(path);
     if (cairo_surface_status(mask) != CAIRO_STATUS_SUCCESS) {
         dbg("png %s: %s\n", path, cairo_status_to_string(cairo_surface_status(mask)));
         cairo_surface_destroy(mask);

@@ -39,6 +39,10 @@ cairo_surface_t* ink_mask(cairo_surface_t* picture);
 // The same for a PNG file, read row by row (never the whole picture at four bytes a dot). A
 // picture that cannot be read gives a surface in an error state.
 cairo_surface_t* load_png_ink_mask(const char* path);
+// One row of 8-bit RGBA dots into A1 (out_bytes bytes, the rest 0): set where alpha >= 128.
+void a1_row_from_rgba(const uint8_t* rgba, int width, uint8_t* out, int out_bytes);
+// render_and_place_png reads a picture once while its file stays the same; this drops it.
+void forget_pictures();
 // A PNG picture of 1-bit rows (MSB leftmost, 1 = ink, (width + 7) / 8 bytes a row): ink is opaque
 // black, the rest fully transparent, so that placed again only the ink shows. False on failure.
 bool ink_png(const std::vector<uint8_t>& rows, int width, int height, std::string& out);

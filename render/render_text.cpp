@@ -2,6 +2,7 @@
 #include "image_builder.h"
 
 #include "dot_image.h"
+#include "render_shapes.h"
 
 #include <fontconfig/fontconfig.h>
 #include <glib.h>
@@ -255,6 +256,7 @@ void release_text_attributes() {
 
 void release_font_resources() {
     discard_render_state();
+    forget_pictures();
     pango_cairo_font_map_set_default(nullptr);
     global_pango_fontmap = nullptr;
     // cairo_debug_reset_static_data() and FcFini() are left out: both assert when something

@@ -127,3 +127,41 @@ TEST_F(Budget, StretchedTextStaysWithinWhatTheFontEngineTakes) {
     DotImage img = render();
     EXPECT_FALSE(img.ink_in(0, 0, 200, 100).empty);
 }
+
+TEST_F(Budget, RgbaRowsBecomeOneBitRowsEightDotsAtATime) {
+    for (int width : {1, 7, 8, 9, 63, 1728}) {
+        std::vector<uint8_t> rgba(size_t(width) * 4);
+        for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = uint8_t(i * 73 + i / 5 * 31 + width);
+        int bytes = (width + 7) / 8 + 4;  // a stride wider than the row: the rest is cleared
+        std::vector<uint8_t> got(size_t(bytes), 0xAA), want(size_t(bytes), 0);
+        for (int x = 0; x < width; ++x)
+            if (rgba[size_t(x) * 4 + 3] >= 0x80) want[size_t(x) / 8] = uint8_t(want[size_t(x) / 8] | 1u << (x % 8));
+        a1_row_from_rgba(rgba.data(), width, got.data(), bytes);
+        EXPECT_EQ(got, want) << width << " dots";
+    }
+}
+
+TEST_F(Budget, APicturePlacedAgainIsReadAgainOnlyWhenItsFileChanged) {
+    std::string path = dir.path + "/bar.png";
+    auto write_bar = [&](int w) {
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 100, 10);
+        cairo_t* cr = cairo_create(s);
+        cairo_rectangle(cr, 0, 0, w, 10);
+        cairo_fill(cr);
+        cairo_destroy(cr);
+        std::string tmp = path + ".new";
+        cairo_surface_write_to_png(s, tmp.c_str());
+        cairo_surface_destroy(s);
+        std::rename(tmp.c_str(), path.c_str());  // a new file, as a saved picture is written
+    };
+    write_bar(20);
+    render_and_place_png(0, 0, path.c_str());
+    render_and_place_png(0, 20, path.c_str());
+    DotImage twice = render();
+    EXPECT_EQ(twice.ink_in(0, 0, HEAD_DOTS, 15).width(), 20);
+    EXPECT_EQ(twice.ink_in(0, 15, HEAD_DOTS, 40).width(), 20);
+    write_bar(60);
+    render_and_place_png(0, 0, path.c_str());
+    DotImage changed = render();
+    EXPECT_EQ(changed.ink().width(), 60) << "the new picture, not the one read before";
+}
