@@ -70,6 +70,7 @@ void InputRing::wait_readable() {
 
 bool InputRing::wait_readable(std::chrono::milliseconds limit) {
     if (!empty()) return true;
+    if (reader_woken_.exchange(false)) return true;
     if (refill) {
         while (empty())
             if (!refill()) return false;
@@ -77,7 +78,13 @@ bool InputRing::wait_readable(std::chrono::milliseconds limit) {
     }
     std::unique_lock<std::mutex> lock(m_);
     reader_waiting_.store(true);
-    bool got = cv_.wait_for(lock, limit, [&] { return !empty(); });
+    bool got = cv_.wait_for(lock, limit, [&] { return !empty() || reader_woken_.exchange(false); });
     reader_waiting_.store(false);
     return got;
+}
+
+void InputRing::wake_reader() {
+    std::lock_guard<std::mutex> lock(m_);
+    reader_woken_.store(true);
+    cv_.notify_all();
 }

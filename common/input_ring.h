@@ -44,6 +44,9 @@ public:
     bool wait_readable(std::chrono::milliseconds limit);
     // Reader: drops every unread byte (an abort).
     void drop_unread();
+    // Writer: wakes a waiting reader without bytes (a job that brought none): its wait returns
+    // true once with the ring still empty, so it can look at its idle state again.
+    void wake_reader();
 
     size_t read_cursor() const { return r_.load(); }
     size_t write_cursor() const { return w_.load(); }
@@ -63,4 +66,5 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     std::atomic<bool> reader_waiting_{false}, writer_waiting_{false};
+    std::atomic<bool> reader_woken_{false};  // wake_reader: the next wait returns at once
 };

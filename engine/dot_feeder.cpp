@@ -881,6 +881,9 @@ int main() {
     init_luts();
     init_oddluts();
     init_evenluts();
+    // Once: a head limit that a full row cannot keep to.
+    std::string head_limit = clump_base_report<Layout>(profiler.head.PRINTHEAD_MAXNSA);
+    if (!head_limit.empty()) std::fputs(head_limit.c_str(), stderr);
     {
         struct stat st {};
         std::string folder = PROFILER_OUTPUT_FILEPATH.substr(0, PROFILER_OUTPUT_FILEPATH.rfind('/'));

@@ -410,7 +410,32 @@ bool read_burntables(Profiler<L>& p, const std::string& folder, int contrast) {
     return ok;
 }
 
+template <class L>
+int full_row_clump_dots(int clump_base) {
+    uint8_t row[ROW_BYTES];
+    std::memset(row, 0xFF, sizeof row);
+    LineNode<L> node{};
+    build_clumps<L>(row, clump_base, node);
+    int most = 0;
+    for (int j = 0; j < node.numsburn; ++j) most = std::max<int>(most, node.clumpdots[j]);
+    return most;
+}
+
+template <class L>
+std::string clump_base_report(int maxnsa) {
+    const int base = L::fixed_clump_base ? L::fixed_clump_base : maxnsa;
+    if (long(base) * L::node_entries >= ROW_BYTES * 8) return "";
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s: PRINTHEAD_MAXNSA %d: %d burns of %d dots cannot cover a row of %d dots; full rows are "
+                  "heated up to %d dots at once\n",
+                  L::name, base, L::node_entries, base, ROW_BYTES * 8, full_row_clump_dots<L>(base));
+    return text;
+}
+
 #define ENGINE_INSTANTIATE(L)                                                                              \
+    template int full_row_clump_dots<L>(int);                                                              \
+    template std::string clump_base_report<L>(int);                                                        \
     template int build_clumps<L>(const uint8_t*, int, LineNode<L>&);                                       \
     template int find_best_speed<L>(const Profiler<L>&, const LineNode<L>&, int, int);                     \
     template void build_linked_list<L>(Profiler<L>&, const uint8_t*, LineNode<L>*, point_t*, int, int);    \

@@ -108,6 +108,16 @@ inline bool thermistor_plausible(int mv) { return mv >= THERMISTOR_MIN_MV && mv 
 template <class L>
 int build_clumps(const uint8_t* row, int clump_base, LineNode<L>& node);
 
+// The most dots one burn of a row of all 1728 dots heats with this clump base (the clumps are
+// widened when base x node entries cannot cover the row).
+template <class L>
+int full_row_clump_dots(int clump_base);
+// The start-up report of a clump base (PRINTHEAD_MAXNSA, or the battery engine's fixed base) whose
+// burns cannot cover a whole row, so that full rows heat more dots at once than the base allows;
+// empty when the base is sound.
+template <class L>
+std::string clump_base_report(int maxnsa);
+
 // Best speed index of a row for the burn count of its node.
 template <class L>
 int find_best_speed(const Profiler<L>& p, const LineNode<L>& node, int temp, int max_speed_index);

@@ -14,7 +14,6 @@ inline constexpr const char* ENGINE_INTAKE = "/tmp/engine_intake";
 inline constexpr const char* ENGINE_INTAKE_LINK = "/engine_intake";  // the same folder
 inline constexpr int STREAMING_JOB_FILES = 10;
 inline constexpr size_t STREAMING_SPLIT_BYTES = 204800;  // USB: a streaming file closes beyond this
-
 // One open job file of a reader.
 struct JobFile {
     FILE* fp = nullptr;

@@ -43,7 +43,13 @@ void shell_command_pthrd() {
 }
 }  // namespace
 
+void (*posted_shell_hook)(const char* line) = nullptr;
+
 void post_shell_command(const char* line) {
+    if (posted_shell_hook) {
+        posted_shell_hook(line);
+        return;
+    }
     static std::once_flag started;
     std::call_once(started, [] { std::thread(shell_command_pthrd).detach(); });
     Runner& r = runner();

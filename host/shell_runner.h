@@ -8,6 +8,8 @@
 // many job files in a row runs once after the last of them was made, and the queue cannot grow
 // without bound while a fast host fills job file after job file.
 void post_shell_command(const char* line);
+// Tests and the fuzz target take the lines here instead (nothing is run while it is set).
+extern void (*posted_shell_hook)(const char* line);
 
 // Waits until every queued line has been run (for tests).
 void drain_shell_commands();

@@ -16,15 +16,10 @@
 #include <poll.h>
 #include <unistd.h>
 
-namespace {
-struct UsbReader {
-    int fd = -1;
-    JobFile job;
-    bool closed_by_size = false;  // the last file ended at the size limit: the job goes on
-    // Package reassembly and the USB package serial numbers (Usb_Serial_Num, usb_serial_temp).
-    PackageLink link;
-};
+ssize_t (*usb_read)(int fd, void* buf, size_t n) = ::read;
+long usb_whole_job_retry_ms = 10;
 
+namespace {
 // Writes an answer to the gadget. The host side drains it; a full gadget is waited for a while.
 void write_answer(int fd, const uint8_t* data, size_t len) {
     int waited = 0;
@@ -65,14 +60,14 @@ void trace_read(ssize_t n, const uint8_t* buf) {
     std::fflush(stdout);
 }
 
-// Reads while data keep coming. Ends at the first read that finds nothing (after one more read
-// 10 ms later for a whole-job emulation), and after a control message.
+}  // namespace
+
 void read_while_data(UsbReader& r) {
     uint8_t buf[USB_READ_SIZE];
     bool retried = false;
     for (;;) {
         std::memset(buf, 0, sizeof buf);
-        ssize_t n = read(r.fd, buf, sizeof buf);
+        ssize_t n = usb_read(r.fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (trace_reads()) trace_read(n, buf);
 
@@ -87,7 +82,7 @@ void read_while_data(UsbReader& r) {
             bool whole_job = r.job.is_open() ? !r.job.streaming : data_continually == 0;
             if (whole_job && !retried) {
                 retried = true;
-                sleep_ms(10);
+                sleep_ms(usb_whole_job_retry_ms);
                 continue;
             }
             if (r.job.is_open()) close_job_file(r.job);
@@ -129,7 +124,6 @@ void read_while_data(UsbReader& r) {
         }
     }
 }
-}  // namespace
 
 void* read_USB_pthrd(void*) {
     name_thread("usb_reader");

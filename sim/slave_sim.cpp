@@ -10,7 +10,8 @@
 //   slave_sim paper [reset]            write the paper files now / start a fresh paper
 //   slave_sim wait-idle [--quiet MS] [--rows N] [--timeout S]
 //   slave_sim wait-rows N [--timeout S]
-//   slave_sim wait-frame LETTER [--count N] [--timeout S]
+//   slave_sim wait-frame LETTER|FRAME [--count N] [--timeout S]
+//                                      FRAME: the start of a frames-log line ("B 02 42 31")
 //
 // Everything of the simulator lives under /sim: the control socket and pid files in /sim/run,
 // logs in /sim/log, the paper (/sim/paper.pbm, /sim/paper.png), /sim/rows.log, /sim/profile.bin
@@ -739,13 +740,15 @@ bool engine_busy(const GlobalDefines& g) {
     return any;
 }
 
-int count_frames(char letter) {
+// Frames-log lines of the letter, or that begin with the given frame text.
+int count_frames(const std::string& what) {
     FILE* f = std::fopen(FRAMES_LOG, "r");
     if (!f) return 0;
+    std::string prefix = what.size() == 1 ? what + " " : what;
     int n = 0;
     char line[128];
     while (std::fgets(line, sizeof line, f)) {
-        if (line[0] == letter && line[1] == ' ') ++n;
+        if (std::strncmp(line, prefix.c_str(), prefix.size()) == 0) ++n;
     }
     std::fclose(f);
     return n;
@@ -800,7 +803,7 @@ int usage() {
         "usage: slave_sim run [--fast] | set KEY=VALUE... | get [KEY] | attention [pulse|hold|release]\n"
         "       | abort on|off | log [--clear] | stats | paper [reset]\n"
         "       | wait-idle [--quiet MS] [--rows N] [--timeout S] | wait-rows N [--timeout S]\n"
-        "       | wait-frame LETTER [--count N] [--timeout S]\n",
+        "       | wait-frame LETTER|FRAME [--count N] [--timeout S]\n",
         stderr);
     return 2;
 }
@@ -846,9 +849,9 @@ int main(int argc, char** argv) {
         WaitOptions o;
         if (argc < 3 || argv[2][0] == '\0' || !parse_wait_options(argc, argv, 3, o)) return usage();
         auto start = Clock::now();
-        while (count_frames(argv[2][0]) < o.count) {
+        while (count_frames(argv[2]) < o.count) {
             if (ms_between(start, Clock::now()) > long(o.timeout_s * 1000)) {
-                std::fprintf(stderr, "slave_sim: no frame %c within %.1f s\n", argv[2][0], o.timeout_s);
+                std::fprintf(stderr, "slave_sim: no frame %s within %.1f s\n", argv[2], o.timeout_s);
                 return 1;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

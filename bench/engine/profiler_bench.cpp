@@ -19,7 +19,7 @@ using namespace enginetest;
 template <class L>
 void run(const char* name, double seconds, const std::string& file) {
     auto p = std::make_unique<Profiler<L>>();
-    load_device_profiler(*p, L::battery ? 0 : 280);
+    load_device_profiler(*p, L::battery ? 0 : 432);
     p->caps.ips_limit = 72;
     std::vector<LineNode<L>> list(MAX_ROWS);
     std::vector<point_t> prof(MAX_ROWS);

@@ -47,7 +47,8 @@ boot() {
 }
 # the calls in order, one line, without the background ones whose log line may come at any time
 ordered_calls() { grep -v -e modprobeUSB -e '^/root/host_link$' -e '^/root/dot_feeder$' "$calls" | tr '\n' ';'; }
-stop_host_links() { pkill -x host_link; sleep 0.1; }
+no_host_link() { ! pgrep -x host_link > /dev/null; }
+stop_host_links() { pkill -x host_link; eventually no_host_link; }
 
 # ---- 1. Bluetooth; host name to change; the slave answers only the second version request ------
 mkdir -p /command_intake /tmp/engine_intake /emuIntake /jobIntake/reprint/sub /tmp/command_intake
@@ -119,7 +120,9 @@ start_slave_link 1
 boot
 stop_slave_link
 check "the module set-up order" "php /home/update_interface_config.php;/home/start_emulation.sh ZPL;php /home/interface_launch.php;killall host_link;/root/NSCBT_setup R;/root/NSCBT_setup W;" "$(ordered_calls)"
-sleep 0.2
+# host_link is started in the background: its log line and its process come when they come.
+restarted_last() { [ "$(tail -1 $calls)" = /root/host_link ] && pgrep -x host_link > /dev/null; }
+eventually restarted_last
 check "and started again at the end" "/root/host_link" "$(tail -1 $calls)"
 check "host_link runs again afterwards, once" "1" "$(pgrep -xc host_link)"
 check "the module's address is recorded" "$(printf '[MACAddress]\nBT_ADDR=00:1b:35:00:00:01')" "$(cat /home/btMAC.cfg)"

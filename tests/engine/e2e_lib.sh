@@ -25,17 +25,22 @@ start_sim() {
   done
 }
 
+# watching PID DIR: the process has an inotify watch on DIR (its fdinfo lists the inode in hex)
+watching() { grep -qs "^inotify wd:[0-9a-f]* ino:$(printf '%x' "$(stat -L -c %i "$2")") " /proc/"$1"/fdinfo/*; }
+
 start_engine() {
   "$ENGINE" > /tmp/engine.log 2>&1 &
   ENGINE_PID=$!
-  # The engine is ready once its threads have made their folders and watches.
+  # The engine is ready once its threads have made their folders and watch the dot image and
+  # trigger intakes (an image dropped before that would never be seen).
   local n=0
   while [ ! -d /tmp/profilesize ] || [ ! -d /tmp/speed_switch_pause ]; do
     n=$((n + 1))
-    [ $n -gt 100 ] && break
+    [ $n -gt 500 ] && break
     sleep 0.02
   done
-  sleep 0.3
+  eventually watching "$ENGINE_PID" "$INTAKE" || echo "the engine does not watch $INTAKE"
+  eventually watching "$ENGINE_PID" /tmp/imstart_intake || echo "the engine does not watch /tmp/imstart_intake"
 }
 
 # stop_engine: SIGTERM lets the engine print what it holds and end; after 20 s it is killed.

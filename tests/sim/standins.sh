@@ -19,7 +19,9 @@ sh -c 'php /home/ipoverusbDOWN.php &'
 sh -c '. /home/bluez_update_config.sh; echo sourced-ok' > /tmp/sourced
 /home/access_point_wifi.sh
 /home/udhcp_wifi.sh
-sleep 0.2
+# The stand-ins started in the background log when they get to it.
+eventually grep -qxF "/home/recode_headlife.sh" $log
+eventually grep -qxF "php /home/ipoverusbDOWN.php" $log
 for line in "/home/recode_headlife.sh" "/home/recd_wifi_log.sh start" "/home/recd_wifi_log.sh stop" \
             "php /home/ipoverusbUP.php" "php /home/ipoverusbDOWN.php" "/home/bluez_update_config.sh" \
             "/home/access_point_wifi.sh" "/home/udhcp_wifi.sh"; do
@@ -45,7 +47,8 @@ cp "$fake" /root/dot_feeder_battery
 cp "$fake" /root/dot_feeder
 /root/dot_feeder_battery & batt=$!
 /root/dot_feeder & mains=$!
-sleep 0.1
+wait_running dot_feeder_battery 1
+wait_running dot_feeder 1
 killall dot_feeder_battery
 check "killall dot_feeder_battery" "0 1" "$(wait_running dot_feeder_battery 0; running dot_feeder_battery) $(running dot_feeder)"
 killall dot_feeder

@@ -63,7 +63,7 @@ check "attention pulse: fresh status string" "1" "$(status 0 0)"
 sim status=00000000
 before=$(frames A)
 slave_sim attention hold
-sleep 0.5
+eventually grep -q "^abort" "$ewlog"
 check "attention held low: no query" "$before" "$(frames A)"
 check_true "attention held low: abort" grep -q "^abort" "$ewlog"
 slave_sim attention release

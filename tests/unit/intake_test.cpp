@@ -128,6 +128,20 @@ TEST(InputRing, ReaderSleepsUntilBytesArriveAndWriterUntilRoomIsMade) {
     EXPECT_EQ(got, job.size());
 }
 
+TEST(InputRing, AWriterWakesTheReaderWithoutBytes) {
+    InputRing ring(52427, 0x40000);
+    std::thread empty_job([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ring.wake_reader();
+    });
+    EXPECT_TRUE(ring.wait_readable(std::chrono::seconds(20))) << "woken before the limit";
+    EXPECT_TRUE(ring.empty());
+    empty_job.join();
+    EXPECT_FALSE(ring.wait_readable(std::chrono::milliseconds(20))) << "once";
+    ring.wake_reader();  // before the reader waits: its next wait returns at once
+    EXPECT_TRUE(ring.wait_readable(std::chrono::milliseconds(20)));
+}
+
 TEST(InputRing, AbortDropsWhatIsUnread) {
     InputRing ring(5241, 26214);
     const uint8_t b[] = {1, 2, 3};
