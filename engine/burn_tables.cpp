@@ -15,6 +15,16 @@ const double battery_temp_factor[TEMP_INDICES] = {1.28, 1.25, 1.23, 1.20, 1.17, 
                                                   0.87, 0.85, 0.83, 0.80, 0.80, 0.80, 0.80, 0.80, 0.80, 0.80, 0.80, 0.80,
                                                   0.80, 0.80, 0.80, 0.80, 0.80, 0.80, 0.80, 0.80, 0.80, 0.80};
 
+namespace {
+// "RAMP_STEP12", "x7": a key of a numbered table row. (Built with snprintf: GCC 12 reports a false
+// -Wrestrict overlap for "x" + std::to_string(s) in optimised builds.)
+std::string numbered_key(const char* prefix, int n) {
+    char key[32];
+    std::snprintf(key, sizeof key, "%s%d", prefix, n);
+    return key;
+}
+}  // namespace
+
 BurnInputs read_burn_inputs(const std::string& printhead_config, const std::string& paper_config) {
     BurnInputs in;
     KeyFile head(printhead_config);
@@ -22,12 +32,12 @@ BurnInputs read_burn_inputs(const std::string& printhead_config, const std::stri
     if (in.ramp_table_size < 0) in.ramp_table_size = 0;
     if (in.ramp_table_size > RAMP_STEPS) in.ramp_table_size = RAMP_STEPS;
     for (int s = 0; s < in.ramp_table_size; ++s) {
-        in.steps[s] = head.get_int("Step Times", ("RAMP_STEP" + std::to_string(s)).c_str());
+        in.steps[s] = head.get_int("Step Times", numbered_key("RAMP_STEP", s).c_str());
     }
     in.burnx_size = head.get_int("Step burnX", "BURNX_SIZE");
     if (in.burnx_size < 0) in.burnx_size = 0;
     if (in.burnx_size > RAMP_STEPS) in.burnx_size = RAMP_STEPS;
-    for (int s = 0; s < in.burnx_size; ++s) in.x[s] = head.get_double("Step burnX", ("x" + std::to_string(s)).c_str());
+    for (int s = 0; s < in.burnx_size; ++s) in.x[s] = head.get_double("Step burnX", numbered_key("x", s).c_str());
     in.vp = head.get_double("Printhead_Electrical", "PRINTHEAD_VP");
     // Read for completeness; they do not enter the tables.
     (void)head.get_double("Printhead_Electrical", "PRINTHEAD_Ri");

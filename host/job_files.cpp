@@ -189,9 +189,9 @@ int move_into_folder(const std::string& file, const std::string& dest_folder, co
     char real[PATH_MAX];
     if (!realpath(dest_folder.c_str(), real)) return -1;
     std::string folder = real;
-    std::string parent = folder.substr(0, folder.find_last_of('/'));
-    if (parent.empty()) parent = "/";
-    std::string staging = (parent == "/" ? "" : parent) + "/.printjob-move-XXXXXX";
+    // The staging file lies in the folder's parent ("/" for a folder of the root).
+    std::string staging = folder.substr(0, folder.find_last_of('/'));
+    staging.append("/.printjob-move-XXXXXX");
     int fd = mkostemp(staging.data(), O_CLOEXEC);
     if (fd < 0) return -1;
     close(fd);

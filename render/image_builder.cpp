@@ -40,6 +40,8 @@ struct timespec start{}, stop{};
 double elapsedTime = 0;
 
 int (*render_job_scanner)() = nullptr;
+void (*dot_image_written)(const std::string& path) = nullptr;
+void (*contrast_trigger_written)(const std::string& path) = nullptr;
 int line_counter = 0;
 
 namespace {
@@ -78,7 +80,16 @@ std::vector<uint8_t> a1_rows_msb_first(cairo_surface_t* a1, int row_bytes) {
     for (int r = 0; r < height; ++r) {
         const uint8_t* src = data + size_t(r) * size_t(stride);
         uint8_t* dst = rows.data() + size_t(r) * size_t(row_bytes);
-        for (int i = 0; i < row_bytes; ++i) dst[i] = reverse_table.v[src[i]];
+        int i = 0;
+        for (; i + 8 <= row_bytes; i += 8) {  // eight bytes at a time: each byte's bits swapped end for end
+            uint64_t v;
+            std::memcpy(&v, src + i, 8);
+            v = ((v >> 1) & 0x5555555555555555ull) | ((v & 0x5555555555555555ull) << 1);
+            v = ((v >> 2) & 0x3333333333333333ull) | ((v & 0x3333333333333333ull) << 2);
+            v = ((v >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((v & 0x0F0F0F0F0F0F0F0Full) << 4);
+            std::memcpy(dst + i, &v, 8);
+        }
+        for (; i < row_bytes; ++i) dst[i] = reverse_table.v[src[i]];
     }
     return rows;
 }
@@ -104,17 +115,57 @@ int page_rows() {
     return static_cast<int>(rows);
 }
 
-void render_image_as_dotimage() {
-    int rows = page_rows();
-    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_A1, HEAD_DOTS, rows);
-    cairo_t* cr = cairo_create(image);
-    if (recording_surface) {
-        int scale = label_scale > 0 ? label_scale : 1;
+cairo_surface_t* a1_from_coverage(cairo_surface_t* a8) {
+    int width = cairo_image_surface_get_width(a8), rows = cairo_image_surface_get_height(a8);
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_A1, width, rows);
+    cairo_surface_flush(a8);
+    cairo_surface_flush(image);
+    const uint8_t* src = cairo_image_surface_get_data(a8);
+    uint8_t* dst = cairo_image_surface_get_data(image);
+    if (!src || !dst || cairo_image_surface_get_format(a8) != CAIRO_FORMAT_A8) return image;
+    const int src_stride = cairo_image_surface_get_stride(a8);
+    const int dst_stride = cairo_image_surface_get_stride(image);
+    for (int r = 0; r < rows; ++r) {
+        const uint8_t* in = src + size_t(r) * size_t(src_stride);
+        uint8_t* out = dst + size_t(r) * size_t(dst_stride);
+        std::memset(out, 0, size_t(dst_stride));
+        // A1 keeps the leftmost dot of each byte in its lowest bit: the top bits of eight coverage
+        // bytes gathered in order make one byte.
+        int x = 0;
+        for (; x + 8 <= width; x += 8) {
+            uint64_t v;
+            std::memcpy(&v, in + x, 8);
+            out[x >> 3] = uint8_t(((v & 0x8080808080808080ull) * 0x0002040810204081ull) >> 56);
+        }
+        for (; x < width; ++x)
+            if (in[x] >= 0x80) out[x >> 3] = uint8_t(out[x >> 3] | (1u << (x & 7)));
+    }
+    cairo_surface_mark_dirty(image);
+    return image;
+}
+
+cairo_surface_t* rasterise_recording(cairo_surface_t* recording, int width, int rows, double scale, double dx, double dy) {
+    // Drawn into 8-bit coverage first: cairo composites every drawing operation onto a 1-bit
+    // target through a scratch mask of the whole target, so a page of many fields would cost as
+    // many page-sized clears.
+    cairo_surface_t* cover = cairo_image_surface_create(CAIRO_FORMAT_A8, width, rows);
+    if (recording) {
+        cairo_t* cr = cairo_create(cover);
         cairo_scale(cr, scale, scale);
-        cairo_set_source_surface(cr, recording_surface, currentLeftMargin, label_top);
+        cairo_set_source_surface(cr, recording, dx, dy);
         cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
         cairo_paint(cr);
+        cairo_destroy(cr);
     }
+    cairo_surface_t* image = a1_from_coverage(cover);
+    cairo_surface_destroy(cover);
+    return image;
+}
+
+void render_image_as_dotimage() {
+    int rows = page_rows();
+    int scale = label_scale > 0 ? label_scale : 1;
+    cairo_surface_t* image = rasterise_recording(recording_surface, HEAD_DOTS, rows, scale, currentLeftMargin, label_top);
     start_one_pbm();
     write_dotimage(image);
     clock_gettime(CLOCK_MONOTONIC, &stop);
@@ -126,7 +177,6 @@ void render_image_as_dotimage() {
     pangoRectangle_ink.height = 0;
     pangoRectangle_ink.y = 0;
 
-    cairo_destroy(cr);
     cairo_surface_destroy(image);
     if (recording_cairo_context) cairo_destroy(recording_cairo_context);
     if (recording_surface) cairo_surface_destroy(recording_surface);
@@ -170,6 +220,7 @@ void write_dotimage(cairo_surface_t* image) {
     ok = (std::fflush(f) == 0) && ok;
     if (std::fclose(f) != 0) ok = false;
     if (!ok) std::fprintf(stderr, "%s: %s\n", nameBuff.c_str(), std::strerror(errno));
+    if (dot_image_written) dot_image_written(nameBuff);
     global_number_of_copies = 0;
     cairo_surface_mark_dirty(image);
 }
@@ -220,6 +271,7 @@ void write_contrast_trigger(int index) {
             int n = std::snprintf(text, sizeof text, "%d\n", index);
             bool ok = write(fd, text, size_t(n)) == n;
             if (close(fd) != 0 || !ok) std::fprintf(stderr, "%s: %s\n", path.c_str(), std::strerror(errno));
+            if (contrast_trigger_written) contrast_trigger_written(path);
             return;
         }
         if (errno == EEXIST) {

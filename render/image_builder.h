@@ -80,6 +80,31 @@ extern double elapsedTime;
 // Rows of a dot image the print engine takes at most.
 inline constexpr int MAX_PAGE_ROWS = 6496;
 
+// ---- what one page may cost ----------------------------------------------------------------------
+// The recording covers the largest page with a page's width and length of room on every side (for
+// the left margin and the top offset that shift it when it is rasterised); whatever is drawn
+// beyond is clipped away at once and costs nothing later.
+inline constexpr double RECORDING_X0 = -1728, RECORDING_Y0 = -MAX_PAGE_ROWS;
+inline constexpr double RECORDING_WIDTH = 3 * 1728, RECORDING_HEIGHT = 3 * MAX_PAGE_ROWS;
+// Rasterising costs about the area each drawing covers, every picture placed is copied into the
+// recording, and a symbol costs about the number of its elements (bars, modules, letters). A page
+// takes drawings until their areas (within the recording) add up to PAGE_AREA_BUDGET pages, their
+// pictures' 1-bit copies to PAGE_PICTURE_BUDGET pages and their elements (one a drawing, one a
+// symbol element) to PAGE_ELEMENT_BUDGET; later drawings of that page are left out (reported
+// once). A real label uses a small part of each; together they keep every page below a second
+// and a few tens of megabytes.
+inline constexpr double PAGE_AREA_BUDGET = 16;
+inline constexpr double PAGE_PICTURE_BUDGET = 4;
+inline constexpr double PAGE_ELEMENT_BUDGET = 20000;
+// Whether a drawing whose extents in the recording context's user space are (x0, y0)-(x1, y1) is
+// recorded: false when it cannot reach the recorded area or the page's budget would be exceeded
+// (then nothing is charged). picture_dots: the dots of a picture it copies into the recording;
+// elements: what it counts against the element budget.
+bool page_may_draw(double x0, double y0, double x1, double y1, double picture_dots = 0, double elements = 1);
+// False once a drawing of this page has been left out for the budget: the caller may skip the
+// work of preparing more (encoding a symbol, decoding a picture).
+bool page_budget_left();
+
 // ---- settings ----------------------------------------------------------------------------------
 // Copies the constants and paths above from globalDefines; missing values get the device's
 // defaults (1728 dots, 203 dpi, numerator 120, the standard folders).
@@ -116,6 +141,22 @@ void new_render_state();
 // Drops the render state and the process's font caches (for a clean exit).
 void release_font_resources();
 
+// ---- test, fuzz and benchmark seams ----------------------------------------------------------
+// Everything of the library a fresh process starts with: page inputs, text and barcode state,
+// line-print position, contrast and image counters, with a new render state. The folders and the
+// font caches stay.
+void render_fresh_state();
+// Every device path the library writes or reads (dot image intake, contrast trigger, scratch
+// barcode file, paper file) moved below root, the folders created: nothing on the machine is
+// touched.
+void render_use_folders_under(const std::string& root);
+// Called with the path of each dot image once it is written and closed (nothing when unset). A
+// fuzz target or benchmark that has no print engine takes the image away here, as the engine
+// would, so that the next label does not wait for it.
+extern void (*dot_image_written)(const std::string& path);
+// The same for each contrast trigger.
+extern void (*contrast_trigger_written)(const std::string& path);
+
 // ---- text ----------------------------------------------------------------------------------
 struct TextSize {
     double width = 0;
@@ -142,6 +183,11 @@ void buf_achar();
 // Page height in rows for the current recording and page inputs (1 .. MAX_PAGE_ROWS).
 int page_rows();
 void render_image_as_dotimage();
+// A new A1 surface of an A8 surface's size: a dot is set where the coverage is at least one half.
+cairo_surface_t* a1_from_coverage(cairo_surface_t* a8);
+// A new A1 surface width x rows holding the recording scaled by `scale` and shifted by (dx, dy)
+// (recording units, before the scale); a dot is ink where at least half of it is covered.
+cairo_surface_t* rasterise_recording(cairo_surface_t* recording, int width, int rows, double scale, double dx, double dy);
 void write_dotimage(cairo_surface_t* image);
 FILE* create_unique_file_name(const std::string& folder);
 uint8_t Reverse8Bits(uint8_t b);

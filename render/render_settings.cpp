@@ -5,6 +5,8 @@
 
 #include "keyfile.h"
 
+#include <glib.h>
+
 #include <cmath>
 
 int PRINTHEAD_DOT_WIDTH = 1728;
@@ -50,4 +52,46 @@ int get_default_contrast() {
     KeyFile kf(PAPER_CONFIG_FILEPATH);
     if (!kf.has("Paper", "configContrast")) return 5;  // nominal darkness
     return kf.get_int("Paper", "configContrast");
+}
+
+void render_fresh_state() {
+    discard_render_state();
+    label_length = 0;
+    label_length_fixed = false;
+    label_scale = 1;
+    feel_paper_out = 0;
+    label_top = 0;
+    label_width = 576;
+    currentLeftMargin = 0;
+    currentMarkSeek = 0;
+    currentLabelLength = 0;
+    newpbm = 0;
+    currentContrast.store(5);
+    global_number_of_copies = 0;
+    pango_xscale = pango_yscale = 1.0;
+    pangoRectangle_ink = pangoRectangle_logical = PangoRectangle{0, 0, 0, 0};
+    global_line_print_enabled_flag = 0;
+    boundingBox_y = 0;
+    global_rotated_text_flag = 0;
+    text_rotation_angle = 0;
+    rotate_barcode = 0;
+    currentFontFamily = "Liberation Mono";
+    currentCPI = 12.0;
+    currentLineSpacing = 4;
+    currentLeftMarginOffset = 0;
+    reset_symbol_state();
+    nameBuff = PATH_TO_DOTIMAGE_FILES + "/dotimage-zzzzzz.pbm";
+    new_render_state();
+}
+
+void render_use_folders_under(const std::string& root) {
+    PATH_TO_DOTIMAGE_FILES = root + "/dot_feeder_intake";
+    PATH_TO_DOTIMAGE_TEMP = root + "/dotimage_raster.bin";
+    IMSTART_INTAKE_FOLDER = root + "/imstart_intake";
+    IMSTART_TRIGGER_FILENAME = "imstart";
+    PATH_TO_BARCODE_SVG = root + "/barcode.svg";
+    PAPER_CONFIG_FILEPATH = root + "/paper_config.cfg";
+    g_mkdir_with_parents(PATH_TO_DOTIMAGE_FILES.c_str(), 0755);
+    g_mkdir_with_parents(IMSTART_INTAKE_FOLDER.c_str(), 0755);
+    nameBuff = PATH_TO_DOTIMAGE_FILES + "/dotimage-zzzzzz.pbm";
 }

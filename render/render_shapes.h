@@ -10,6 +10,8 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 void draw_line(double x1, double y1, double x2, double y2, double width);
 // Outline of w x h at (x, y), stroke centred on the outline, mitred corners.
@@ -32,5 +34,13 @@ int gi_set_invert();  // no inverted drawing: no effect
 // which then advances); opaque pixels are ink, colours are ignored. The x argument is not used.
 // Returns the picture's height in dots; a picture that cannot be loaded draws nothing and gives 0.
 int render_and_place_png(int x, int y, const char* path);
+// A new A1 surface of the picture's size: a dot is set where the picture is at least half opaque.
+cairo_surface_t* ink_mask(cairo_surface_t* picture);
+// The same for a PNG file, read row by row (never the whole picture at four bytes a dot). A
+// picture that cannot be read gives a surface in an error state.
+cairo_surface_t* load_png_ink_mask(const char* path);
+// A PNG picture of 1-bit rows (MSB leftmost, 1 = ink, (width + 7) / 8 bytes a row): ink is opaque
+// black, the rest fully transparent, so that placed again only the ink shows. False on failure.
+bool ink_png(const std::vector<uint8_t>& rows, int width, int height, std::string& out);
 // A new alpha surface new_w x new_h holding `src` scaled to fit (nullptr for sizes below 1).
 cairo_surface_t* scale_surface(cairo_surface_t* src, int old_w, int old_h, int new_w, int new_h);

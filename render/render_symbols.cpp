@@ -213,12 +213,15 @@ double render_and_place_barcode(int x, int y) {
     gsize length = 0;
     GError* error = nullptr;
     RsvgHandle* handle = nullptr;
+    double symbol_elements = 1;  // the SVG's elements: bars, modules, letters
+    if (!page_budget_left()) return 0;
     if (g_file_get_contents(PATH_TO_BARCODE_SVG.c_str(), &contents, &length, &error)) {
         std::string svg(contents, length);
         g_free(contents);
         // Letters grow with the module width, never smaller than the encoder draws them for 3-dot
         // modules (digits about 15 dots tall), except where they have to fit between guard bars.
         fit_text_to_stretch(svg, stretch, text_in_slots ? stretch : std::max(stretch, 1.0));
+        symbol_elements = double(std::count(svg.begin(), svg.end(), '<'));
         handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &error);
     }
     if (!handle) {
@@ -237,6 +240,16 @@ double render_and_place_barcode(int x, int y) {
     double sx = stretch, sy = 1;
     if (fit_width > 0) sx = sy = fit_width / w;
     double drawn_w = w * sx, drawn_h = hgt * sy;
+    // The page area the symbol takes, turned or not.
+    double box_w = (angle == 90 || angle == 270) && !centred ? drawn_h : drawn_w;
+    double box_h = (angle == 90 || angle == 270) && !centred ? drawn_w : drawn_h;
+    double bx = centred ? PRINTHEAD_DOT_WIDTH / 2 - drawn_w / 2 : x;
+    double by = centred ? currentLineSpacing + boundingBox_y : y;
+    if (!page_may_draw(bx, by, bx + box_w, by + box_h, 0, symbol_elements)) {
+        g_object_unref(handle);
+        if (global_line_print_enabled_flag) boundingBox_y += drawn_h / 2 + currentLineSpacing + IMAGE_PADDING;
+        return drawn_h;
+    }
     cairo_save(cr);
     cairo_set_source_rgba(cr, 1, 1, 1, 1);
     if (centred) {
@@ -267,6 +280,15 @@ double render_and_place_barcode(int x, int y) {
 }
 
 void release_barcode() { unlink(PATH_TO_BARCODE_SVG.c_str()); }
+
+void reset_symbol_state() {
+    if (pdf417_symbol) ZBarcode_Delete(pdf417_symbol);
+    pdf417_symbol = nullptr;
+    pdf417_data[0] = '\0';
+    globalBarcodeWidthScaling = 1.0;
+    text_in_slots = false;
+    fit_width_dots = 0;
+}
 
 double height_scaler(int height, double scale_constant) {
     static const double constants[] = {5.89, 8.5, 11.4, 13.2};

@@ -49,6 +49,8 @@ double render_and_place_barcode(int x, int y);
 void fit_text_to_stretch(std::string& svg, double stretch, double factor);
 // Deletes the scratch SVG file.
 void release_barcode();
+// The symbol state of a fresh process: no pending PDF417 symbol or data, no stretch or fit.
+void reset_symbol_state();
 // Height factor of stacked symbols for a height 10, 20, .. 200 and a scale constant 5.89, 8.5,
 // 11.4 or 13.2; -1 for values outside the table.
 double height_scaler(int height, double scale_constant);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 
@@ -41,6 +42,14 @@ int continueParsing = 1;
 namespace {
 constexpr double RADIANS_PER_DEGREE = 0.017453292519943295;
 constexpr double ZERO_STRETCH_SUBSTITUTE = 1.012345;
+// Glyphs with an em larger than this many dots are drawn as filled outlines. A glyph drawn as
+// text is rasterised whole into the font cache at its size, which costs its area in memory and
+// time (a letter 3000 dots tall: half a second, tens of megabytes); an outline only costs the
+// part of the page it covers.
+constexpr double OUTLINE_GLYPH_DOTS = 256;
+// Largest em a letter is drawn with, in dots: more than twice the longest page. Far larger
+// stretches make the font engine refuse the size, and cairo then loses the font it made.
+constexpr double MAX_GLYPH_DOTS = 16384;
 
 // Pango sizes are ints in 1/1024 points; keep absurd sizes from host data inside that range.
 int pango_size_from_points(double points) {
@@ -69,9 +78,55 @@ static void release_recording() {
     recording_surface = nullptr;
 }
 
+namespace {
+// What the page recorded so far has taken of its budgets (page_may_draw).
+double page_area_taken = 0, page_picture_taken = 0, page_elements_taken = 0;
+bool page_budget_reported = false;
+}  // namespace
+
+bool page_budget_left() { return !page_budget_reported; }
+
+bool page_may_draw(double x0, double y0, double x1, double y1, double picture_dots, double elements) {
+    cairo_t* cr = recording_cairo_context;
+    if (!cr || !std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) return false;
+    double px[4] = {x0, x1, x1, x0}, py[4] = {y0, y0, y1, y1};
+    double left = HUGE_VAL, right = -HUGE_VAL, top = HUGE_VAL, bottom = -HUGE_VAL;
+    for (int k = 0; k < 4; ++k) {
+        cairo_user_to_device(cr, &px[k], &py[k]);
+        left = std::min(left, px[k]);
+        right = std::max(right, px[k]);
+        top = std::min(top, py[k]);
+        bottom = std::max(bottom, py[k]);
+    }
+    if (!std::isfinite(left) || !std::isfinite(right) || !std::isfinite(top) || !std::isfinite(bottom)) return false;
+    // Within the recorded area; a line of no width still counts as one dot wide.
+    left = std::max(left, RECORDING_X0);
+    right = std::min(right, RECORDING_X0 + RECORDING_WIDTH);
+    top = std::max(top, RECORDING_Y0);
+    bottom = std::min(bottom, RECORDING_Y0 + RECORDING_HEIGHT);
+    if (right < left || bottom < top) return false;
+    const double page = double(HEAD_DOTS) * MAX_PAGE_ROWS;
+    double area = std::max(right - left, 1.0) * std::max(bottom - top, 1.0) / page;
+    double pictures = std::max(picture_dots, 0.0) / page;
+    elements = std::max(elements, 0.0);
+    if (page_area_taken + area > PAGE_AREA_BUDGET || page_picture_taken + pictures > PAGE_PICTURE_BUDGET ||
+        page_elements_taken + elements > PAGE_ELEMENT_BUDGET) {
+        if (!page_budget_reported) std::fprintf(stderr, "page: drawing budget used up, the rest of the page is left out\n");
+        page_budget_reported = true;
+        return false;
+    }
+    page_area_taken += area;
+    page_picture_taken += pictures;
+    page_elements_taken += elements;
+    return true;
+}
+
 void init_cairo_recording_surface() {
     release_recording();
-    recording_surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
+    page_area_taken = page_picture_taken = page_elements_taken = 0;
+    page_budget_reported = false;
+    cairo_rectangle_t extents{RECORDING_X0, RECORDING_Y0, RECORDING_WIDTH, RECORDING_HEIGHT};
+    recording_surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, &extents);
     cairo_surface_set_fallback_resolution(recording_surface, PRINTHEAD_DPI, PRINTHEAD_DPI);
     recording_cairo_context = cairo_create(recording_surface);
     cairo_set_antialias(recording_cairo_context, CAIRO_ANTIALIAS_GRAY);
@@ -143,12 +198,33 @@ void release_font_description() {
     global_pango_font_description = nullptr;
 }
 
+// The current font's em, unstretched, in dots.
+static double em_dots() {
+    if (!global_pango_font_description) return 0;
+    double points = double(pango_font_description_get_size(global_pango_font_description)) / PANGO_SCALE;
+    return points * PRINTHEAD_DPI / 72.0;
+}
+
+// Size of the current font's em on the page, in dots (the larger of its two stretched sizes).
+static double glyph_dots() { return em_dots() * std::max(std::fabs(pango_xscale), std::fabs(pango_yscale)); }
+
+// Keeps each stretch within MAX_GLYPH_DOTS for the current font (a non-finite one becomes 1).
+static void bound_text_stretch() {
+    double em = em_dots();
+    double limit = em > 0 ? MAX_GLYPH_DOTS / em : 1;
+    for (double* scale : {&pango_xscale, &pango_yscale}) {
+        if (!std::isfinite(*scale)) *scale = 1;
+        *scale = std::clamp(*scale, -limit, limit);
+    }
+}
+
 void set_font_description(const char* family, int point_size, int bold, double xscale, double yscale) {
     pango_xscale = xscale;
     pango_yscale = yscale;
     if (!global_pango_font_description) global_pango_font_description = pango_font_description_new();
     pango_font_description_set_family(global_pango_font_description, family ? family : "");
     pango_font_description_set_size(global_pango_font_description, pango_size_from_points(point_size));
+    bound_text_stretch();
     pango_font_description_set_weight(global_pango_font_description, bold == 1 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
     update_font_description();
     dbg("%s, %dpoint, %dbold\n", family ? family : "", point_size, bold);
@@ -214,26 +290,13 @@ int getLineWidth(PangoLayout* layout) {
     return pangoRectangle_logical.width;
 }
 
-// Whether text with the extents of the last measurement, drawn with the context's transform,
-// can reach the largest page. Text that cannot is left out of the recording: it would never be
-// seen, and glyphs blown up far off the page are costly to rasterise.
-static bool lands_on_page(cairo_t* cr) {
+// The extents of the last measurement, in the user space the text is shown in.
+static bool text_may_draw() {
     const PangoRectangle& i = pangoRectangle_ink;
     const PangoRectangle& l = pangoRectangle_logical;
     double x0 = std::min(i.x, l.x), y0 = std::min(i.y, l.y);
     double x1 = std::max(i.x + i.width, l.x + l.width), y1 = std::max(i.y + i.height, l.y + l.height);
-    double px[4] = {x0, x1, x1, x0}, py[4] = {y0, y0, y1, y1};
-    double left = HUGE_VAL, right = -HUGE_VAL, top = HUGE_VAL, bottom = -HUGE_VAL;
-    for (int k = 0; k < 4; ++k) {
-        cairo_user_to_device(cr, &px[k], &py[k]);
-        left = std::min(left, px[k]);
-        right = std::max(right, px[k]);
-        top = std::min(top, py[k]);
-        bottom = std::max(bottom, py[k]);
-    }
-    // Generous: the page may still be shifted by a margin or an offset when it is rasterised.
-    double slack_x = std::fabs(currentLeftMargin) + 2, slack_y = std::fabs(double(label_top)) + 2;
-    return right >= -slack_x && left <= HEAD_DOTS + slack_x && bottom >= -slack_y && top <= MAX_PAGE_ROWS + slack_y;
+    return page_may_draw(x0, y0, x1, y1);
 }
 
 // Pango wants valid UTF-8; invalid bytes are shown as replacement characters.
@@ -266,6 +329,7 @@ TextSize fill_pango_layout(int x, int y, const char* text) {
     if (!text) text = "";
     if (pango_xscale == 0) pango_xscale = ZERO_STRETCH_SUBSTITUTE;
     if (pango_yscale == 0) pango_yscale = ZERO_STRETCH_SUBSTITUTE;
+    bound_text_stretch();
     cairo_t* cr = recording_cairo_context;
     cairo_save(cr);
     double sx = x, sy = y;
@@ -287,9 +351,14 @@ TextSize fill_pango_layout(int x, int y, const char* text) {
     int h1 = get_font_height(global_pango_layout);
     if (h1 != h0) std::printf("WARNING: Logical height changed %f pixels after being set!\n", double(h1 - h0));
     if (global_line_print_enabled_flag) boundingBox_y += h1 / 2 + currentLineSpacing;
-    if (lands_on_page(cr)) {
+    if (text_may_draw()) {
         cairo_move_to(cr, 0, 0);
-        pango_cairo_show_layout(cr, global_pango_layout);
+        if (glyph_dots() > OUTLINE_GLYPH_DOTS) {
+            pango_cairo_layout_path(cr, global_pango_layout);
+            cairo_fill(cr);
+        } else {
+            pango_cairo_show_layout(cr, global_pango_layout);
+        }
     }
     cairo_restore(cr);
     before.width = w0;

@@ -127,7 +127,8 @@ void barcode_action(const char* data, size_t n) {
         if (ean_form == EanForm::AddOn) barcode_z.digit = 'N';
     }
     set_rotation(barcode_z.rotate);
-    if (barcode_z.rotate == 'R') global.x_record += global.y_loc;
+    if (barcode_z.rotate == 'R')
+        global.x_record = int(std::clamp<long long>((long long)global.x_record + global.y_loc, -MAX_POSITION_DOTS, MAX_POSITION_DOTS));
     if (barcode_z.symbol == BARCODE_CODABAR) {
         // Start and stop characters around the data. A check character would land after the stop
         // character, where no reader looks for it: it is not appended.
@@ -195,6 +196,8 @@ void qr_barcode_action(const char* data, size_t n) {
     place(rc);
 }
 }  // namespace
+
+void reset_barcode_commands() { ean_form = EanForm::Ean13; }
 
 char mod10(const char* data, size_t n) {
     int odd = 0, even = 0;
@@ -359,6 +362,10 @@ void barcode_command(int c2) {
 }
 
 void draw_barcode_field(const char* data, size_t n) {
+    if (!page_budget_left()) {  // the page takes no more drawings: not worth encoding
+        pdf417_data[0] = '\0';
+        return;
+    }
     if (global.img_type == 3) {
         size_t used = std::strlen(pdf417_data);
         size_t room = sizeof pdf417_data - 1 - used;

@@ -32,6 +32,9 @@ void barcode_upca();      // ^BU
 void barcode_qr();        // ^BQ
 void barcode_pdf417();    // ^B7
 
+// A fresh process: no EAN form chosen by an earlier command.
+void reset_barcode_commands();
+
 // Draws the pending barcode field (field kinds 2 and 4) with the field data.
 void draw_barcode_field(const char* data, size_t n);
 

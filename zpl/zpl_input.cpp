@@ -29,16 +29,17 @@ bool (*zpl_refill)() = nullptr;
 
 namespace {
 bool dry_seen = false;  // test mode: the ring is empty and that has been reported
-// Bytes put back in front of the ring by the command thread (its own; no lock).
+// Bytes put back in front of the ring by the command thread (its own; no lock), kept as a stack:
+// the next byte to read is the last one. Putting bytes back costs their own length only, however
+// much is still waiting (a replayed format of a megabyte puts single bytes back again and again).
 std::string pushed_input;
-size_t pushed_pos = 0;
 }  // namespace
 
 void init_data_inbuf() {
     char_buffter.clear();
     dry_seen = false;
     pushed_input.clear();
-    pushed_pos = 0;
+    pushed_input.shrink_to_fit();
 }
 
 size_t ring_free() { return char_buffter.free_space(); }
@@ -47,22 +48,16 @@ int get_char_num() { return int(char_buffter.unread()); }
 
 void ring_put(const uint8_t* bytes, size_t n) { char_buffter.put(bytes, n); }
 
-void push_input(const std::string& bytes) {
-    pushed_input = bytes + pushed_input.substr(pushed_pos);
-    pushed_pos = 0;
-}
+void push_input(const std::string& bytes) { pushed_input.append(bytes.rbegin(), bytes.rend()); }
 
 void unget_char(int c) {
-    if (c >= 0) push_input(std::string(1, static_cast<char>(c)));
+    if (c >= 0) pushed_input.push_back(static_cast<char>(c));
 }
 
 int get_datas() {
-    if (pushed_pos < pushed_input.size()) {
-        int c = static_cast<uint8_t>(pushed_input[pushed_pos++]);
-        if (pushed_pos == pushed_input.size()) {
-            pushed_input.clear();
-            pushed_pos = 0;
-        }
+    if (!pushed_input.empty()) {
+        int c = static_cast<uint8_t>(pushed_input.back());
+        pushed_input.pop_back();
         return c;
     }
     return char_buffter.get();

@@ -167,8 +167,9 @@ void update_zpl_emu(const std::string& path) {
     config.dfprefix = first_byte("command", "format_prefix", d.dfprefix);
     config.dcprefix = first_byte("command", "control_prefix", d.dcprefix);
     config.par_delim = first_byte("command", "parameter_delimiter", d.par_delim);
-    config.x_axis = std::clamp(integer("global", "x_axis", 0), -MAX_FONT_DOTS, MAX_FONT_DOTS);
-    config.y_axis = std::clamp(integer("global", "y_axis", 0), -MAX_FONT_DOTS, MAX_FONT_DOTS);
+    constexpr int HOME_LIMIT = 32000;
+    config.x_axis = std::clamp(integer("global", "x_axis", 0), -HOME_LIMIT, HOME_LIMIT);
+    config.y_axis = std::clamp(integer("global", "y_axis", 0), -HOME_LIMIT, HOME_LIMIT);
     config.orien = first_byte("global", "orien", d.orien);
     config.inte_code = integer("global", "config.inte_code", 0);
     global.lab_len = std::clamp(integer("global", "label_len", 1218), 0, MAX_PAGE_ROWS);
@@ -221,6 +222,9 @@ void start_zpl_job() {
     reset_barcode_defaults();
     global.creat_image = 0;
     global.fn_number = 0;
+    // The typeset continuation belongs to the label: a field of this label is never placed as if
+    // it continued one of an earlier label.
+    global.x_record = global.y_record = 0;
     discard_render_state();
     new_render_state();
 }

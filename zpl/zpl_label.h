@@ -55,7 +55,11 @@ inline constexpr int ZPL_FONT_COUNT = 36;    // A..Z, 0..9
 inline constexpr int FONT_NAME_BYTES = 255;
 inline constexpr int STORED_FIELDS = 99;        // ^FN1 .. ^FN99
 inline constexpr int STORED_FIELD_BYTES = 1024;  // as much as one field's data
-inline constexpr int MAX_FONT_DOTS = 32000;  // largest character height or width taken
+// Largest character height or width taken: the longest page. A larger letter cannot be shown, and
+// ^CF would keep it for every later label.
+inline constexpr int MAX_FONT_DOTS = 6496;
+// Field positions derived from others (the typeset continuation) stay within this much.
+inline constexpr int MAX_POSITION_DOTS = 4000000;
 
 extern GLOBAL_CONFIG config;
 extern GLOBAL_PROPERTIES global;

@@ -263,11 +263,6 @@ bool write_graphic_file(const StoredObject& obj, const GraphicBitmap& g) {
     return write_object_file(obj, bytes);
 }
 
-cairo_status_t append_png_bytes(void* closure, const unsigned char* data, unsigned int length) {
-    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-    return CAIRO_STATUS_SUCCESS;
-}
-
 bool file_exists(const std::string& path) {
     struct stat st{};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -370,6 +365,9 @@ void place_graphic(const GraphicBitmap& g, int x, int y, int fx, int fy) {
     if (!cr || rows <= 0) return;
     if (label_length < rows) label_length = int(std::min<long>(rows + 100, MAX_PAGE_ROWS));
     int width = 8 * g.row_bytes;
+    fx = std::clamp(fx, 1, MAX_GRAPHIC_FACTOR);
+    fy = std::clamp(fy, 1, MAX_GRAPHIC_FACTOR);
+    if (!page_may_draw(x, y, x + double(width) * fx, y + double(rows) * fy, double(width) * double(rows))) return;
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_A1, width, int(rows));
     if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(s);
@@ -389,7 +387,7 @@ void place_graphic(const GraphicBitmap& g, int x, int y, int fx, int fy) {
     cairo_save(cr);
     cairo_set_source_rgba(cr, 1, 1, 1, 1);
     cairo_translate(cr, x, y);
-    cairo_scale(cr, std::clamp(fx, 1, MAX_GRAPHIC_FACTOR), std::clamp(fy, 1, MAX_GRAPHIC_FACTOR));
+    cairo_scale(cr, fx, fy);
     cairo_mask(cr, p);
     cairo_restore(cr);
     cairo_pattern_destroy(p);
@@ -489,29 +487,26 @@ void image_save() {
         double rows_d = std::max(ink, double(label_length)) + feel_paper_out;
         int rows = int(std::clamp(std::ceil(rows_d), 1.0, double(MAX_PAGE_ROWS)));
         const int width = PRINTHEAD_DOT_WIDTH;
-        if (obj.kind == ObjectKind::Graphic) {
-            cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_A1, width, rows);
-            cairo_t* cr = cairo_create(img);
-            cairo_set_source_surface(cr, recording_surface, 0, 0);
-            cairo_paint(cr);
-            cairo_destroy(cr);
+        // Rasterising the page so far costs as much as a drawing of the page's size.
+        cairo_matrix_t ctm;
+        cairo_get_matrix(recording_cairo_context, &ctm);
+        cairo_identity_matrix(recording_cairo_context);
+        bool admitted = page_may_draw(0, 0, width, rows);
+        cairo_set_matrix(recording_cairo_context, &ctm);
+        if (admitted) {
+            cairo_surface_t* img = rasterise_recording(recording_surface, width, rows, 1, 0, 0);
             GraphicBitmap g;
             g.row_bytes = (width + 7) / 8;
             g.bits = a1_rows_msb_first(img, g.row_bytes);
             g.total = long(g.bits.size());
             cairo_surface_destroy(img);
-            write_graphic_file(obj, g);
-        } else {
-            // Ink is opaque black, the rest transparent: placed again, only the ink shows.
-            cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, rows);
-            cairo_t* cr = cairo_create(img);
-            cairo_set_source_rgba(cr, 0, 0, 0, 1);
-            cairo_mask_surface(cr, recording_surface, 0, 0);
-            cairo_destroy(cr);
-            std::string png;
-            if (cairo_surface_write_to_png_stream(img, append_png_bytes, &png) == CAIRO_STATUS_SUCCESS)
-                write_object_file(obj, png);
-            cairo_surface_destroy(img);
+            if (obj.kind == ObjectKind::Graphic) {
+                write_graphic_file(obj, g);
+            } else {
+                // Ink is opaque black, the rest transparent: placed again, only the ink shows.
+                std::string png;
+                if (ink_png(g.bits, width, rows, png)) write_object_file(obj, png);
+            }
         }
     }
     global.creat_image = g_ascii_toupper(print[0]) == 'N' ? 0 : 1;
@@ -620,4 +615,9 @@ bool start_format_replay() {
     recalled_format.clear();
     replaying = true;
     return true;
+}
+
+void reset_format_replay() {
+    recalled_format.clear();
+    replaying = false;
 }

@@ -73,3 +73,5 @@ bool format_replaying();  // the commands being read come from a recalled format
 // At the end of a label: starts the replay of the recalled format (true: the label goes on with
 // it), or ends a replay that has finished (false).
 bool start_format_replay();
+// A fresh process: no format recalled, none being replayed.
+void reset_format_replay();

@@ -13,6 +13,7 @@
 #include "zpl_label.h"
 #include "zpl_lexer.h"
 #include "render_symbols.h"
+#include "zpl_state.h"
 
 #include <sched.h>
 #include <unistd.h>
@@ -101,22 +102,19 @@ int main(int argc, char** argv) {
     CPU_SET(0, &one);
     sched_setaffinity(0, sizeof one, &one);  // one core
 
+    // Every folder the interpreter touches (dot images, trigger, stored graphics and formats of the
+    // label, scratch files) lies below a temporary folder of this run: the machine's device paths
+    // are never used.
     char tmpl[] = "/tmp/zpl_label_bench.XXXXXX";
     if (!mkdtemp(tmpl)) return 2;
     std::string dir = tmpl;
-    PATH_TO_DOTIMAGE_FILES = dir + "/images";
-    IMSTART_INTAKE_FOLDER = dir + "/imstart";
-    PATH_TO_BARCODE_SVG = dir + "/barcode.svg";
-    fs::create_directories(PATH_TO_DOTIMAGE_FILES);
-    nameBuff = PATH_TO_DOTIMAGE_FILES + "/dotimage-zzzzzz.pbm";
+    zpl_use_folders_under(dir);
+    if (const char* src = std::getenv("PRINTER_SOURCE_DIR")) FONTS_LIST_PATH = std::string(src) + "/rootfs/usr/share/fontslist";
     zpl_stop_when_dry = true;
     zpl_shell = [](const char*) { return 0; };
-    update_font_table();
-    update_zpl_emu(dir + "/defaults");
-    reset_text_defaults();
-    reset_position_defaults();
-    init_data_inbuf();
+    contrast_trigger_written = [](const std::string& path) { unlink(path.c_str()); };
     init_rendering_system();
+    zpl_fresh_state();
 
     std::vector<double> cpu, wall, xz;
     int rows = 0;

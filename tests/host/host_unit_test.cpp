@@ -92,7 +92,7 @@ TEST(EmulationList, LongNamesAreCutAndTerminatedAndLongLinesStayOneEntry) {
 
 TEST(EmulationList, AtMostFifteenEntriesAndMalformedLinesSkipped) {
     std::string text = "broken line\nNOINDEX,prog,\nBAD,prog,x1\n";
-    for (int i = 1; i <= 20; ++i) text += "E" + std::to_string(i) + ",prog," + std::to_string(i) + "\n";
+    for (int i = 1; i <= 20; ++i) text += 'E' + std::to_string(i) + ",prog," + std::to_string(i) + "\n";
     EmulationTable t = table_from(text);
     ASSERT_EQ(t.count, 15u);
     EXPECT_STREQ(t.entries[0].name, "E1");

@@ -4,6 +4,7 @@
 #include "zpl_input.h"
 #include "zpl_label.h"
 #include "zpl_lexer.h"
+#include "zpl_state.h"
 
 #include <algorithm>
 #include <deque>
@@ -33,19 +34,12 @@ void ZplTest::SetUp() {
         return 0;
     };
     zpl_stop_when_dry = true;
-    config = GLOBAL_CONFIG{};
-    global = GLOBAL_PROPERTIES{};
+    // Every folder of the interpreter below the test's own (stored objects included), the state
+    // of a freshly started interpreter with the built-in settings.
+    zpl_use_folders_under(dir.path);
     FONTS_LIST_PATH = std::string(PRINTER_SOURCE_DIR) + "/rootfs/usr/share/fontslist";
-    PAPER_CONFIG_FILEPATH = dir.path + "/paper_config.cfg";
     write_text_file(PAPER_CONFIG_FILEPATH, "[Paper]\nconfigContrast=5\n");
-    update_font_table();
-    update_zpl_emu(dir.path + "/no_settings.cfg");  // built-in defaults
-    reset_text_defaults();
-    reset_position_defaults();
-    reset_barcode_defaults();
-    clear_line_char();
-    init_data_inbuf();
-    CurrentEncodingMode = 0;
+    zpl_fresh_state();
 }
 
 void ZplTest::run_jobs(const std::vector<std::string>& files) {

@@ -1,0 +1,1 @@
+~DGR:W1.GRF,0,2,FFFF

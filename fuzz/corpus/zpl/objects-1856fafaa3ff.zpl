@@ -1,0 +1,1 @@
+^XA^IDR:A.GRF^FS^XZ

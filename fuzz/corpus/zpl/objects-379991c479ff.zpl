@@ -1,0 +1,1 @@
+^XA^IDR:*.ZPL^FS^IDR:*.*^FS^XZ

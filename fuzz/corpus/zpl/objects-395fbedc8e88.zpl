@@ -1,0 +1,1 @@
+~DGR:W2.GRF,-8,-2,FFFF

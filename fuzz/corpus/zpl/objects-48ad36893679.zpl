@@ -1,0 +1,1 @@
+^XA^XFR:SHIP.ZPL^FS^XZ

@@ -1,0 +1,2 @@
+~DGR:Y.GRF,8,2,:Z64:eJz7wM//
+YVXo/0YAEyEEfg==:0000

@@ -1,0 +1,1 @@
+^XA^IDR:*.GRF^FS^XZ

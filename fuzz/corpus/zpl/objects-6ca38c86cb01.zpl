@@ -1,0 +1,1 @@
+~DGR:C.GRF,4,2,A:ab

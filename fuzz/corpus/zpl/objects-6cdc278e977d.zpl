@@ -1,0 +1,1 @@
+^XA^DFR:../../x.ZPL^FS^FO20,20^GB30,30,30^FS^XZ

@@ -1,0 +1,1 @@
+^XA^IDR:../x.GRF^FS^IDR:..^FS^XZ

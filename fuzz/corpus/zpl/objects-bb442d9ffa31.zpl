@@ -1,0 +1,1 @@
+~DGR:B.GRF,60,30,hKFO0IC,hB!

@@ -1,0 +1,1 @@
+~DGR:Z.GRF,8,2,:Z64:eJz7wM//YVXo/0YAEyEEfg==:09C3

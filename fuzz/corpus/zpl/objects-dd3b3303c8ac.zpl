@@ -1,0 +1,1 @@
+^XA^FO100,50^XG R:SQ,2,3^FS^XZ

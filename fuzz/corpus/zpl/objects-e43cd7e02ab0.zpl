@@ -1,0 +1,1 @@
+~DGR:R.GRF,2,1,zzzzzzzzzzzzzzzzzzzzF

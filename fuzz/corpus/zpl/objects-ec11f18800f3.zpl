@@ -1,0 +1,1 @@
+~DGR:W0.GRF,8,0,FFFF

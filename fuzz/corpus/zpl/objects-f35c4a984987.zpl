@@ -1,0 +1,3 @@
+~DGR:../x.GRF,2,1,FFFF
+~DGR:../../x.GRF,2,1,FFFF
+~DGR:A/B.GRF,2,1,FFFF

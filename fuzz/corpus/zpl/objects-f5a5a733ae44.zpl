@@ -1,0 +1,1 @@
+^XA^DFR:SHIP.ZPL^FS
