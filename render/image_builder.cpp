@@ -215,6 +215,18 @@ void render_image_as_dotimage() {
     release_font_description();
 }
 
+void render_image_as_dotimage2() {
+    int rows = page_rows();
+    int scale = label_scale > 0 ? label_scale : 1;
+    cairo_surface_t* image = rasterise_recording(recording_surface, HEAD_DOTS, rows, scale, currentLeftMargin, label_top);
+    if (page_turned) turn_a1_half(image, page_turn_width > 0 ? std::min(page_turn_width, HEAD_DOTS) : HEAD_DOTS);
+    start_one_pbm();
+    write_dotimage(image);
+    clock_gettime(CLOCK_MONOTONIC, &stop);
+    elapsedTime = seconds_between(start, stop);
+    cairo_surface_destroy(image);
+}
+
 FILE* create_unique_file_name(const std::string& folder) {
     std::string name = folder + "/dotimage-XXXXXX.pbm";
     std::vector<char> buf(name.begin(), name.end());

@@ -187,6 +187,9 @@ void buf_achar();
 // Page height in rows for the current recording and page inputs (1 .. MAX_PAGE_ROWS).
 int page_rows();
 void render_image_as_dotimage();
+// One more copy of the page: rasterised and written like render_image_as_dotimage, the render
+// state kept for the next copy.
+void render_image_as_dotimage2();
 // A new A1 surface of an A8 surface's size: a dot is set where the coverage is at least one half.
 cairo_surface_t* a1_from_coverage(cairo_surface_t* a8);
 // A new A1 surface width x rows holding the recording scaled by `scale` and shifted by (dx, dy)

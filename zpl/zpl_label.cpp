@@ -127,7 +127,7 @@ int hex_value(const char* p, const char* end) {
 }
 }  // namespace
 
-const LabelDialect zpl_dialect{"/home/zpl_emu.cfg", zpl_initial_family, false};
+const LabelDialect zpl_dialect{"zpl_interp", "/home/zpl_emu.cfg", true, true, zpl_initial_family, false};
 const LabelDialect* label_dialect = &zpl_dialect;
 
 bool single_byte_code_page(int code) { return (code >= 0 && code <= 13) || code == 27; }

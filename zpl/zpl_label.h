@@ -89,7 +89,10 @@ inline constexpr int MAX_POSITION_DOTS = 4000000;
 // the default settings file, the first family of each font letter and how turned symbols are
 // placed.
 struct LabelDialect {
-    const char* settings_file;
+    const char* program;
+    const char* settings_file;     // the settings file when globalDefines.cfg names none
+    bool settings_file_configurable;  // globalDefines.cfg's ZPL_CONFIG_FILE names it
+    bool convert_jobs;             // job files are converted by configEncoding
     const char* (*initial_family)(int index);  // index as font_index()
     bool symbols_turn_about_origin;  // a turned symbol turns about its field origin
 };
