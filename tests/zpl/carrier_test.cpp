@@ -1,0 +1,1 @@
+#include "zpl_test_support.h"
