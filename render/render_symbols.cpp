@@ -21,6 +21,10 @@
 #include <cstring>
 #include <unistd.h>
 
+#include <initializer_list>
+#include <string>
+#include <vector>
+
 std::string PATH_TO_BARCODE_SVG = "/tmp/barcode.svg";
 double globalBarcodeWidthScaling = 1.0;
 bool symbols_turn_about_origin = false;
@@ -134,6 +138,8 @@ int generate_module_symbol(const std::string& modules, int module_width, double 
                       "\" height=\"" + std::to_string(int(std::ceil(total))) +
                       "\" version=\"1.1\" xmlns=\"http://www.w3.org/2000/svg\">\n<g id=\"barcode\" fill=\"#000000\">\n";
     char buf[160];
+    std::snprintf(buf, sizeof buf, "%.2f", bars);
+    const std::string bar_height = buf;
     for (size_t i = 0; i < modules.size();) {
         if (modules[i] != '1') {
             ++i;
@@ -141,9 +147,8 @@ int generate_module_symbol(const std::string& modules, int module_width, double 
         }
         size_t n = 0;
         while (i + n < modules.size() && modules[i + n] == '1') ++n;
-        std::snprintf(buf, sizeof buf, "<rect x=\"%.2f\" y=\"0.00\" width=\"%.2f\" height=\"%.2f\" />\n", double(i) * scale,
-                      double(n) * scale, bars);
-        svg += buf;
+        svg += "<rect x=\"" + std::to_string(i * size_t(scale)) + "\" y=\"0\" width=\"" + std::to_string(n * size_t(scale)) +
+               "\" height=\"" + bar_height + "\" />\n";
         i += n;
     }
     if (with_text) {
@@ -226,11 +231,71 @@ bool svg_attribute(const std::string& svg, size_t from, size_t to, const char* n
     return true;
 }
 
+// The attributes of an element from `at` (just past its name) up to its "/>"; false when the
+// element has attributes other than `names` or is not closed on itself.
+bool plain_attributes(const std::string& svg, size_t at, size_t end, std::initializer_list<const char*> names,
+                      std::vector<std::string>& values) {
+    values.clear();
+    size_t pos = at;
+    while (pos < end) {
+        while (pos < end && (svg[pos] == ' ' || svg[pos] == '\n' || svg[pos] == '\t')) ++pos;
+        if (pos >= end) break;
+        size_t eq = svg.find("=\"", pos);
+        if (eq == std::string::npos || eq >= end) return false;
+        std::string name = svg.substr(pos, eq - pos);
+        size_t close = svg.find('"', eq + 2);
+        if (close == std::string::npos || close >= end) return false;
+        bool known = false;
+        size_t k = 0;
+        for (const char* n : names) {
+            if (name == n) {
+                known = true;
+                if (values.size() < names.size()) values.resize(names.size());
+                values[k] = svg.substr(eq + 2, close - eq - 2);
+            }
+            ++k;
+        }
+        if (!known) return false;
+        pos = close + 1;
+    }
+    return values.size() == names.size();
+}
+
 std::string svg_number(double v) {
     char buf[G_ASCII_DTOSTR_BUF_SIZE];
     return g_ascii_formatd(buf, sizeof buf, "%.5f", v);
 }
 }  // namespace
+
+// The encoder writes one element a bar, a module or a hexagon; the picture library spends most of
+// its time per element. Every rectangle and path that has nothing but its geometry becomes part of
+// one path (they share the group's fill and do not overlap), which draws the same ink.
+void merge_plain_shapes(std::string& svg) {
+    std::string out, d;
+    out.reserve(svg.size());
+    size_t first = std::string::npos, copied = 0;
+    std::vector<std::string> v;
+    for (size_t pos = svg.find('<'); pos != std::string::npos; pos = svg.find('<', pos + 1)) {
+        bool rect = svg.compare(pos, 6, "<rect ") == 0, path = svg.compare(pos, 6, "<path ") == 0;
+        if (!rect && !path) continue;
+        size_t end = svg.find("/>", pos);
+        size_t next = svg.find('<', pos + 1);
+        if (end == std::string::npos || (next != std::string::npos && next < end)) continue;
+        if (rect && plain_attributes(svg, pos + 6, end, {"x", "y", "width", "height"}, v))
+            d += "M" + v[0] + " " + v[1] + "h" + v[2] + "v" + v[3] + "h-" + v[2] + "Z";
+        else if (path && plain_attributes(svg, pos + 6, end, {"d"}, v))
+            d += v[0] + " ";
+        else
+            continue;
+        out.append(svg, copied, pos - copied);
+        if (first == std::string::npos) first = out.size();
+        copied = end + 2;
+    }
+    if (first == std::string::npos) return;
+    out.append(svg, copied, std::string::npos);
+    out.insert(first, "<path d=\"" + d + "\" />");
+    svg.swap(out);
+}
 
 // The placement stretches the picture by `stretch` along the modules only, which would squash or
 // widen the letters of the human-readable line. Each text element is given a transform that undoes
@@ -290,6 +355,7 @@ double render_and_place_barcode(int x, int y) {
         // modules (digits about 15 dots tall), except where they have to fit between guard bars.
         fit_text_to_stretch(svg, stretch, text_in_slots ? stretch : std::max(stretch, 1.0));
         symbol_elements = double(std::count(svg.begin(), svg.end(), '<'));
+        merge_plain_shapes(svg);
         handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &error);
     }
     if (!handle) {

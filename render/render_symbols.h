@@ -65,6 +65,8 @@ extern bool place_symbol_bottom_at_y;
 // Zint's SVG a transform so that its letters are scaled evenly by `factor` instead, anchored where
 // the top of its digits meets its anchor point; the picture's height grows with taller letters.
 void fit_text_to_stretch(std::string& svg, double stretch, double factor);
+// Every rectangle and path of the picture that has nothing but its geometry joined into one path.
+void merge_plain_shapes(std::string& svg);
 // Deletes the scratch SVG file.
 void release_barcode();
 // The symbol state of a fresh process: no pending PDF417 symbol or data, no stretch or fit.

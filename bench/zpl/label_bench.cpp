@@ -60,20 +60,26 @@ double wall_ms() {
 
 void feed(const std::string& s) { ring_put(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
-// The last dot image written: its rows and how many bytes of it carry ink; taken away at once.
-int last_rows = 0;
-long last_ink_bytes = 0;
+// Each dot image is moved aside the moment it is written (as the engine takes it); it is read
+// after the label's time has been taken.
+std::string taken_path;
 void take_dot_image(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f) {
-        int w = 0;
-        if (std::fscanf(f, "P4 %d %d", &w, &last_rows) != 2) last_rows = 0;
-        std::fgetc(f);
-        last_ink_bytes = 0;
-        for (int b; (b = std::fgetc(f)) != EOF;) last_ink_bytes += b != 0;
-        std::fclose(f);
-    }
-    unlink(path.c_str());
+    if (!taken_path.empty()) std::rename(path.c_str(), taken_path.c_str());
+}
+
+// Rows of the last image taken and how many of its bytes carry ink.
+void read_taken(int& rows, long& ink_bytes) {
+    FILE* f = std::fopen(taken_path.c_str(), "rb");
+    if (!f) return;
+    int w = 0;
+    if (std::fscanf(f, "P4 %d %d", &w, &rows) != 2) rows = 0;
+    std::fgetc(f);
+    std::vector<unsigned char> bytes(1 << 16);
+    ink_bytes = 0;
+    for (size_t n; (n = std::fread(bytes.data(), 1, bytes.size(), f)) > 0;)
+        for (size_t i = 0; i < n; ++i) ink_bytes += bytes[i] != 0;
+    std::fclose(f);
+    std::remove(taken_path.c_str());
 }
 
 struct Figures {
@@ -133,6 +139,7 @@ int main(int argc, char** argv) {
     zpl_stop_when_dry = true;
     zpl_shell = [](const char*) { return 0; };
     contrast_trigger_written = [](const std::string& path) { unlink(path.c_str()); };
+    taken_path = dir + "/taken.pbm";
     dot_image_written = take_dot_image;
     init_rendering_system();
     if (jpl_label) jpl_fresh_state();
@@ -155,8 +162,7 @@ int main(int argc, char** argv) {
             wall.push_back(w2 - w0);
             xz.push_back(c2 - c1);
         }
-        rows = last_rows;
-        ink_bytes = last_ink_bytes;
+        read_taken(rows, ink_bytes);
     }
     fs::remove_all(dir);
     release_font_resources();
