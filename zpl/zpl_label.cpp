@@ -614,8 +614,10 @@ void draw_text_field(const char* data, size_t n) {
     int y = global.y_loc;
     if (global.typeset && config.typeset_from_top && text.rotate == 'N')
         y = to_int(global.y_loc - baseline);  // the baseline at y
-    else if (global.x_loc == global.x_record)
+    else if (global.typeset)
         y = to_int(global.y_loc - size.height * 3 / 4);  // typeset: baseline near y
+    // (Only a position given by ^FT is typeset: a field whose origin merely equals the end of the
+    // text before it, which a text of no measured width makes its own x, stays on its origin.)
     fill_pango_layout(global.x_loc, y, utf8.data());
     global.x_record = to_int(double(global.x_loc) + size.width);
     reset_text_defaults();

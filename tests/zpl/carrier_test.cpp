@@ -135,12 +135,12 @@ TEST_F(Carrier, FieldBlockLinesAreCentredAndWrapped) {
     for (const InkBox& l : lines) EXPECT_NEAR((l.left + l.right) / 2.0, 100 + 600 / 2.0, 2) << l.left << ".." << l.right;
     EXPECT_NEAR(lines[1].top - lines[0].top, 50, 3) << "40-dot letters and 10 dots between lines";
     // Wrapping at blanks within the width; a line of its own for each word that does not fit.
-    DotImage wrap = label("^XA^CF0,30^FO50,50^FB300,9,10,L^FDTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG^FS^XZ");
+    DotImage wrap = label("^XA^CF0,30^FO50,50^FB200,9,10,L^FDTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG^FS^XZ");
     std::vector<InkBox> wl = lines_in(wrap, InkBox{false, 0, 40, wrap.width - 1, 400});
     EXPECT_GE(wl.size(), 3u);
     for (const InkBox& l : wl) {
         EXPECT_GE(l.left, 50);
-        EXPECT_LE(l.right, 350);
+        EXPECT_LE(l.right, 250);
     }
     // Right and justified lines end at the block's right edge; a hanging indent moves the lines
     // after the first.
@@ -278,4 +278,16 @@ TEST_F(Carrier, ShortBinaryGraphicEndsAndPrintsTheLabel) {
     binary_data_wait_ms = 3000;
     zpl_stop_when_dry = true;
     EXPECT_EQ(take_image().ink().height(), 3);
+}
+
+TEST_F(Carrier, AFieldAfterDefaultSizedLettersStaysOnItsOrigin) {
+    // ^A...,0,0 takes the default size; for fonts B to D its whole-number stretch is 0, so the field
+    // measured nothing. The next field at the same x must not be taken for a typeset continuation.
+    for (char f : {'A', 'B', 'D'}) {
+        std::string a = std::string("^A") + f + "N,0,0";
+        DotImage img = label("^XA^FO50,100" + a + "^FDFIRST^FS^FO50,200^A0N,40,40^FDSECOND^FS^XZ");
+        InkBox second = img.ink_in(0, 150, img.width, img.height);
+        EXPECT_GE(second.top, 200) << f;
+        EXPECT_LT(second.top, 215) << f;
+    }
 }
