@@ -17,7 +17,9 @@ check_true "Code 39 route with its check character" grep -qx "Code39.*ROUTE4201"
 check_true "QR Code" grep -qx "QRCode.*https://track.example.net/1Z999AA10123456784" <<<"$symbols"
 check_true "Data Matrix" grep -qx "DataMatrix.*1Z999AA10123456784 PARCEL 1/3" <<<"$symbols"
 check_true "PDF417" grep -qx "PDF417.*PO 778812 / DEPT 42 / BOX 1 OF 3 / WEIGHT 2 LB" <<<"$symbols"
-convert "$out/paper.pgm" -crop 660x60+55+195 +repage -scale 300% "$out/name.png"
-name=$(tesseract "$out/name.png" stdout --psm 7 2>/dev/null | tr -d ' \n')
-check "the receiver's name reads" "HARBOURSTORESLTD" "$name"
+convert "$out/paper.pgm" -crop 700x260+25+155 +repage -scale 200% -bordercolor white -border 20 "$out/address.png"
+address=$(tesseract "$out/address.png" stdout --psm 6 2>/dev/null | tr -d ' ')
+check_true "the receiver's name reads" grep -q "HARBOURSTORES" <<<"$address"
+check_true "the dock reads" grep -q "ATTN:RECEIVINGDOCK4" <<<"$address"
+check_true "the town reads" grep -q "SPRINGFIELDCA90210" <<<"$address"
 finish

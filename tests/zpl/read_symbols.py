@@ -31,8 +31,11 @@ def read_pgm(path):
         fields.append(data[pos:end])
         pos = end
     pos += 1
-    w, h = int(fields[1]), int(fields[2])
-    return numpy.frombuffer(data[pos:pos + w * h], dtype=numpy.uint8).reshape(h, w)
+    w, h, top = int(fields[1]), int(fields[2]), int(fields[3])
+    img = numpy.frombuffer(data[pos:pos + w * h], dtype=numpy.uint8).reshape(h, w)
+    if top != 255:  # (ImageMagick writes a 1-bit page with the largest value 1)
+        img = (img.astype(numpy.uint32) * 255 // max(top, 1)).astype(numpy.uint8)
+    return img
 
 
 def areas(img):
