@@ -624,25 +624,55 @@ void draw_text_field(const char* data, size_t n) {
 }
 
 namespace {
-bool field_ink_grouped = false;
+// The page's own recording while a reversed field is drawn into a recording of its own.
+cairo_surface_t* field_ink_surface = nullptr;
+cairo_t* page_context = nullptr;
 }
 
+// The field is drawn on a recording of its own, made into a picture of its ink and composited onto
+// the page with XOR. (Groups of the page's recording would be replayed inside its replay, which
+// the drawing library cannot do with text twice on one page: it waits on its own lock.)
 void begin_field_ink() {
-    field_ink_grouped = false;
-    if (!(global.field_reverse || config.label_reverse) || !recording_cairo_context) return;
-    cairo_push_group(recording_cairo_context);
-    field_ink_grouped = true;
+    if (!(global.field_reverse || config.label_reverse) || !recording_cairo_context || page_context) return;
+    cairo_rectangle_t extents{RECORDING_X0, RECORDING_Y0, RECORDING_WIDTH, RECORDING_HEIGHT};
+    field_ink_surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, &extents);
+    page_context = recording_cairo_context;
+    recording_cairo_context = cairo_create(field_ink_surface);
+    cairo_set_antialias(recording_cairo_context, CAIRO_ANTIALIAS_GRAY);
 }
 
 void end_field_ink() {
-    if (!field_ink_grouped) return;
-    field_ink_grouped = false;
-    cairo_t* cr = recording_cairo_context;
-    cairo_pop_group_to_source(cr);
-    cairo_save(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_XOR);
-    cairo_paint(cr);
-    cairo_restore(cr);
+    if (!page_context) return;
+    cairo_destroy(recording_cairo_context);
+    recording_cairo_context = page_context;
+    page_context = nullptr;
+    double x0 = 0, y0 = 0, w = 0, h = 0;
+    cairo_recording_surface_ink_extents(field_ink_surface, &x0, &y0, &w, &h);
+    // Only the part that can reach the page becomes a picture (and is charged to the page).
+    double page_left = -currentLeftMargin, page_top = -label_top;
+    double right = std::min(x0 + w, page_left + PRINTHEAD_DOT_WIDTH);
+    double bottom = std::min(y0 + h, page_top + MAX_PAGE_ROWS);
+    x0 = std::max(x0, page_left);
+    y0 = std::max(y0, page_top);
+    if (right > x0 && bottom > y0 && page_may_draw(x0, y0, right, bottom)) {
+        int left = int(std::floor(x0)), top = int(std::floor(y0));
+        int width = int(std::ceil(right)) - left, height = int(std::ceil(bottom)) - top;
+        cairo_surface_t* ink = cairo_image_surface_create(CAIRO_FORMAT_A8, width, height);
+        cairo_t* icr = cairo_create(ink);
+        cairo_set_source_surface(icr, field_ink_surface, -left, -top);
+        cairo_paint(icr);
+        cairo_destroy(icr);
+        cairo_t* cr = recording_cairo_context;
+        cairo_save(cr);
+        cairo_set_operator(cr, CAIRO_OPERATOR_XOR);
+        cairo_set_source_surface(cr, ink, left, top);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+        cairo_paint(cr);
+        cairo_restore(cr);
+        cairo_surface_destroy(ink);
+    }
+    cairo_surface_destroy(field_ink_surface);
+    field_ink_surface = nullptr;
 }
 
 // An empty field draws nothing and keeps the field origin for what follows up to ^FS (a graphic

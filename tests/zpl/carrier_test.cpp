@@ -195,6 +195,16 @@ TEST_F(Carrier, ReversedFieldsInvertWhatLiesBelow) {
     DotImage lr = label("^XA^LRY^FO50,50^GB500,120,120^FS^FO80,80^A0N,60,60^FDEXPRESS^FS^LRN^XZ");
     EXPECT_LT(differing(lr, img), 400) << "with ^LRY the text field inverts the bar as with ^FR";
     EXPECT_EQ(lr.height, img.height);
+    // Two reversed text fields on one page (the second once made the page's replay wait for ever).
+    DotImage two = label("^XA^FO50,50^GB500,220,220^FS^FO80,80^FR^A0N,60,60^FDFIRST^FS"
+                         "^FO80,180^FR^A0N,60,60^FDSECOND^FS^XZ");
+    for (int top : {80, 180}) {
+        int white_dots = 0;
+        for (int y = top; y < top + 60; ++y)
+            for (int x = 80; x < 500; ++x) white_dots += !two.dot(x, y);
+        EXPECT_GT(white_dots, 500) << "white letters in the line at " << top;
+    }
+    EXPECT_TRUE(two.dot(55, 55));
 }
 
 TEST_F(Carrier, WhiteShapesTakeInkAway) {
