@@ -654,14 +654,17 @@ void end_field_ink() {
     double bottom = std::min(y0 + h, page_top + MAX_PAGE_ROWS);
     x0 = std::max(x0, page_left);
     y0 = std::max(y0, page_top);
-    if (right > x0 && bottom > y0 && page_may_draw(x0, y0, right, bottom)) {
-        int left = int(std::floor(x0)), top = int(std::floor(y0));
-        int width = int(std::ceil(right)) - left, height = int(std::ceil(bottom)) - top;
-        cairo_surface_t* ink = cairo_image_surface_create(CAIRO_FORMAT_A8, width, height);
-        cairo_t* icr = cairo_create(ink);
+    int left = int(std::floor(x0)), top = int(std::floor(y0));
+    int width = int(std::ceil(right)) - left, height = int(std::ceil(bottom)) - top;
+    if (width > 0 && height > 0 && page_may_draw(left, top, left + width, top + height, double(width) * height)) {
+        // A 1-bit picture (a dot is ink where it is at least half covered), as the page has it.
+        cairo_surface_t* cover = cairo_image_surface_create(CAIRO_FORMAT_A8, width, height);
+        cairo_t* icr = cairo_create(cover);
         cairo_set_source_surface(icr, field_ink_surface, -left, -top);
         cairo_paint(icr);
         cairo_destroy(icr);
+        cairo_surface_t* ink = a1_from_coverage(cover);
+        cairo_surface_destroy(cover);
         cairo_t* cr = recording_cairo_context;
         cairo_save(cr);
         cairo_set_operator(cr, CAIRO_OPERATOR_XOR);

@@ -145,7 +145,8 @@ void label_reverse();        // ^LR
 void print_orientation();    // ^PO
 
 // The ink of one field: with ^FR or ^LR in force everything drawn between the two calls inverts
-// what lies below it (a group composited with XOR); else it is drawn as it is.
+// what lies below it (drawn on a recording of its own, then composited onto the page as a 1-bit
+// picture with XOR, charged to the page's picture budget); else it is drawn as it is.
 void begin_field_ink();
 void end_field_ink();
 // Single-byte code pages of ^CI (0 to 13 and 27): Windows-1252 / Latin-1 characters.
