@@ -31,6 +31,8 @@ int label_width = 576;
 double currentLeftMargin = 0;
 int currentMarkSeek = 0;
 int currentLabelLength = 0;
+bool page_turned = false;
+int page_turn_width = 0;
 
 std::string nameBuff = "/tmp/dot_feeder_intake/dotimage-zzzzzz.pbm";
 int newpbm = 0;
@@ -144,6 +146,32 @@ cairo_surface_t* a1_from_coverage(cairo_surface_t* a8) {
     return image;
 }
 
+void turn_a1_half(cairo_surface_t* a1, int width) {
+    cairo_surface_flush(a1);
+    uint8_t* data = cairo_image_surface_get_data(a1);
+    int rows = cairo_image_surface_get_height(a1);
+    int stride = cairo_image_surface_get_stride(a1);
+    width = std::clamp(width, 0, cairo_image_surface_get_width(a1));
+    if (!data || rows <= 0 || width <= 0) return;
+    // A1 keeps the leftmost dot of each byte in its lowest bit.
+    auto get = [](const uint8_t* row, int x) { return (row[x >> 3] >> (x & 7)) & 1; };
+    std::vector<uint8_t> top(static_cast<size_t>(stride)), bottom(static_cast<size_t>(stride));
+    auto turned = [&](const uint8_t* src, std::vector<uint8_t>& out) {
+        std::fill(out.begin(), out.end(), 0);
+        for (int x = 0; x < width; ++x)
+            if (get(src, width - 1 - x)) out[size_t(x >> 3)] = uint8_t(out[size_t(x >> 3)] | (1u << (x & 7)));
+    };
+    for (int r = 0, s = rows - 1; r <= s; ++r, --s) {
+        uint8_t* a = data + size_t(r) * size_t(stride);
+        uint8_t* b = data + size_t(s) * size_t(stride);
+        turned(a, top);
+        turned(b, bottom);
+        std::memcpy(a, bottom.data(), bottom.size());
+        if (b != a) std::memcpy(b, top.data(), top.size());
+    }
+    cairo_surface_mark_dirty(a1);
+}
+
 cairo_surface_t* rasterise_recording(cairo_surface_t* recording, int width, int rows, double scale, double dx, double dy) {
     // Drawn into 8-bit coverage first: cairo composites every drawing operation onto a 1-bit
     // target through a scratch mask of the whole target, so a page of many fields would cost as
@@ -166,6 +194,7 @@ void render_image_as_dotimage() {
     int rows = page_rows();
     int scale = label_scale > 0 ? label_scale : 1;
     cairo_surface_t* image = rasterise_recording(recording_surface, HEAD_DOTS, rows, scale, currentLeftMargin, label_top);
+    if (page_turned) turn_a1_half(image, page_turn_width > 0 ? std::min(page_turn_width, HEAD_DOTS) : HEAD_DOTS);
     start_one_pbm();
     write_dotimage(image);
     clock_gettime(CLOCK_MONOTONIC, &stop);
@@ -184,6 +213,18 @@ void render_image_as_dotimage() {
     recording_surface = nullptr;
     release_layout_context();
     release_font_description();
+}
+
+void render_image_as_dotimage2() {
+    int rows = page_rows();
+    int scale = label_scale > 0 ? label_scale : 1;
+    cairo_surface_t* image = rasterise_recording(recording_surface, HEAD_DOTS, rows, scale, currentLeftMargin, label_top);
+    if (page_turned) turn_a1_half(image, page_turn_width > 0 ? std::min(page_turn_width, HEAD_DOTS) : HEAD_DOTS);
+    start_one_pbm();
+    write_dotimage(image);
+    clock_gettime(CLOCK_MONOTONIC, &stop);
+    elapsedTime = seconds_between(start, stop);
+    cairo_surface_destroy(image);
 }
 
 FILE* create_unique_file_name(const std::string& folder) {

@@ -68,6 +68,10 @@ extern int label_width;         // kept for the interpreters
 extern double currentLeftMargin;  // horizontal offset of the recording on the page, dots
 extern int currentMarkSeek;     // paper mode; 3 forces the page length to currentLabelLength
 extern int currentLabelLength;
+// The page is printed turned by 180 degrees within the first page_turn_width dots of the head
+// (ink beyond them is left out); dot for dot, after rasterising.
+extern bool page_turned;
+extern int page_turn_width;
 
 // ---- dot image hand-off ----------------------------------------------------------------------
 extern std::string nameBuff;    // the last dot image this process created
@@ -183,11 +187,16 @@ void buf_achar();
 // Page height in rows for the current recording and page inputs (1 .. MAX_PAGE_ROWS).
 int page_rows();
 void render_image_as_dotimage();
+// One more copy of the page: rasterised and written like render_image_as_dotimage, the render
+// state kept for the next copy.
+void render_image_as_dotimage2();
 // A new A1 surface of an A8 surface's size: a dot is set where the coverage is at least one half.
 cairo_surface_t* a1_from_coverage(cairo_surface_t* a8);
 // A new A1 surface width x rows holding the recording scaled by `scale` and shifted by (dx, dy)
 // (recording units, before the scale); a dot is ink where at least half of it is covered.
 cairo_surface_t* rasterise_recording(cairo_surface_t* recording, int width, int rows, double scale, double dx, double dy);
+// Turns an A1 image by 180 degrees within its first `width` dots (the dots beyond become blank).
+void turn_a1_half(cairo_surface_t* a1, int width);
 void write_dotimage(cairo_surface_t* image);
 FILE* create_unique_file_name(const std::string& folder);
 uint8_t Reverse8Bits(uint8_t b);

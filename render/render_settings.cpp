@@ -62,6 +62,8 @@ void render_fresh_state() {
     label_scale = 1;
     feel_paper_out = 0;
     label_top = 0;
+    page_turned = false;
+    page_turn_width = 0;
     label_width = 576;
     currentLeftMargin = 0;
     currentMarkSeek = 0;

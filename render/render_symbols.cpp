@@ -21,8 +21,14 @@
 #include <cstring>
 #include <unistd.h>
 
+#include <initializer_list>
+#include <string>
+#include <vector>
+
 std::string PATH_TO_BARCODE_SVG = "/tmp/barcode.svg";
 double globalBarcodeWidthScaling = 1.0;
+bool symbols_turn_about_origin = false;
+bool place_symbol_bottom_at_y = false;
 
 namespace {
 // How the human-readable line of the next placement is sized (see fit_text_to_stretch).
@@ -42,7 +48,8 @@ bool digits_between_guards(int symbology) {
 }
 
 int encode_symbol(int symbology, double height, double scale, const char* data, int length,
-                  unsigned char show_text, int option_1, const std::string& primary = "") {
+                  unsigned char show_text, int option_1, const std::string& primary = "", int option_2 = 0,
+                  int option_3 = 0, int input_mode = 0) {
     if (!data || length <= 0 || !std::isfinite(scale) || scale <= 0 || !std::isfinite(height)) return ZINT_ERROR_INVALID_DATA;
     zint_symbol* symbol = ZBarcode_Create();
     if (!symbol) return ZINT_ERROR_MEMORY;
@@ -55,6 +62,9 @@ int encode_symbol(int symbology, double height, double scale, const char* data, 
     symbol->border_width = 0;
     symbol->show_hrt = show_text ? 1 : 0;
     if (option_1 > 0) symbol->option_1 = option_1;
+    if (option_2 > 0) symbol->option_2 = option_2;
+    if (option_3 > 0) symbol->option_3 = option_3;
+    symbol->input_mode = input_mode;
     std::snprintf(symbol->primary, sizeof symbol->primary, "%s", primary.c_str());
     text_in_slots = digits_between_guards(symbology);
     fit_width_dots = 0;
@@ -90,6 +100,67 @@ int generate_qr_barcode_symbol(int symbology, int module_width, int height, int 
     if (module_width < 1 || scale < 1) return ZINT_ERROR_INVALID_OPTION;
     globalBarcodeWidthScaling = double(module_width) / scale;
     return encode_symbol(symbology, height, scale, data, length, show_text, level);
+}
+
+int generate_matrix_symbol(int symbology, int module_width, int scale, const char* data, int length,
+                           int option_1, int option_2, int option_3, int input_mode) {
+    if (module_width < 1 || scale < 1) return ZINT_ERROR_INVALID_OPTION;
+    globalBarcodeWidthScaling = double(module_width) / scale;
+    return encode_symbol(symbology, 0, scale, data, length, 0, option_1, "", option_2, option_3, input_mode);
+}
+
+int generate_module_symbol(const std::string& modules, int module_width, double height, int scale,
+                           const std::string& text, unsigned char show_text) {
+    if (modules.empty() || module_width < 1 || scale < 1 || !std::isfinite(height)) return -1;
+    globalBarcodeWidthScaling = double(module_width) / scale;
+    text_in_slots = false;
+    fit_width_dots = 0;
+    // The same picture the encoder draws: one rectangle a bar, the text line below the bars.
+    const double bars = std::max(0.0, height) / 2 * scale;
+    const double k = scale / 2.0;
+    const double width = double(modules.size()) * scale;
+    std::string readable;
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) continue;
+        if (c == '&') readable += "&amp;";
+        else if (c == '<') readable += "&lt;";
+        else if (c == '>') readable += "&gt;";
+        else readable += c;
+    }
+    if (!g_utf8_validate(readable.c_str(), -1, nullptr)) {
+        gchar* valid = g_utf8_make_valid(readable.c_str(), -1);
+        readable = valid;
+        g_free(valid);
+    }
+    bool with_text = show_text && !readable.empty();
+    double total = bars + (with_text ? std::ceil(19.33 * k) : 0);
+    std::string svg = "<?xml version=\"1.0\" standalone=\"no\"?>\n<svg width=\"" + std::to_string(int(std::ceil(width))) +
+                      "\" height=\"" + std::to_string(int(std::ceil(total))) +
+                      "\" version=\"1.1\" xmlns=\"http://www.w3.org/2000/svg\">\n<g id=\"barcode\" fill=\"#000000\">\n";
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%.2f", bars);
+    const std::string bar_height = buf;
+    for (size_t i = 0; i < modules.size();) {
+        if (modules[i] != '1') {
+            ++i;
+            continue;
+        }
+        size_t n = 0;
+        while (i + n < modules.size() && modules[i + n] == '1') ++n;
+        svg += "<rect x=\"" + std::to_string(i * size_t(scale)) + "\" y=\"0\" width=\"" + std::to_string(n * size_t(scale)) +
+               "\" height=\"" + bar_height + "\" />\n";
+        i += n;
+    }
+    if (with_text) {
+        std::snprintf(buf, sizeof buf,
+                      "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\" font-family=\"Helvetica, sans-serif\" font-size=\"%.1f\" >",
+                      width / 2, bars + 15.4 * k, 14 * k);
+        svg += buf;
+        svg += readable + "</text>\n";
+    }
+    svg += "</g>\n</svg>\n";
+    if (!g_file_set_contents(PATH_TO_BARCODE_SVG.c_str(), svg.data(), gssize(svg.size()), nullptr)) return -1;
+    return 0;
 }
 
 int generate_maxicode_symbol(const char* data, int length, int mode, const std::string& primary, double width_dots) {
@@ -160,11 +231,71 @@ bool svg_attribute(const std::string& svg, size_t from, size_t to, const char* n
     return true;
 }
 
+// The attributes of an element from `at` (just past its name) up to its "/>"; false when the
+// element has attributes other than `names` or is not closed on itself.
+bool plain_attributes(const std::string& svg, size_t at, size_t end, std::initializer_list<const char*> names,
+                      std::vector<std::string>& values) {
+    values.clear();
+    size_t pos = at;
+    while (pos < end) {
+        while (pos < end && (svg[pos] == ' ' || svg[pos] == '\n' || svg[pos] == '\t')) ++pos;
+        if (pos >= end) break;
+        size_t eq = svg.find("=\"", pos);
+        if (eq == std::string::npos || eq >= end) return false;
+        std::string name = svg.substr(pos, eq - pos);
+        size_t close = svg.find('"', eq + 2);
+        if (close == std::string::npos || close >= end) return false;
+        bool known = false;
+        size_t k = 0;
+        for (const char* n : names) {
+            if (name == n) {
+                known = true;
+                if (values.size() < names.size()) values.resize(names.size());
+                values[k] = svg.substr(eq + 2, close - eq - 2);
+            }
+            ++k;
+        }
+        if (!known) return false;
+        pos = close + 1;
+    }
+    return values.size() == names.size();
+}
+
 std::string svg_number(double v) {
     char buf[G_ASCII_DTOSTR_BUF_SIZE];
     return g_ascii_formatd(buf, sizeof buf, "%.5f", v);
 }
 }  // namespace
+
+// The encoder writes one element a bar, a module or a hexagon; the picture library spends most of
+// its time per element. Every rectangle and path that has nothing but its geometry becomes part of
+// one path (they share the group's fill and do not overlap), which draws the same ink.
+void merge_plain_shapes(std::string& svg) {
+    std::string out, d;
+    out.reserve(svg.size());
+    size_t first = std::string::npos, copied = 0;
+    std::vector<std::string> v;
+    for (size_t pos = svg.find('<'); pos != std::string::npos; pos = svg.find('<', pos + 1)) {
+        bool rect = svg.compare(pos, 6, "<rect ") == 0, path = svg.compare(pos, 6, "<path ") == 0;
+        if (!rect && !path) continue;
+        size_t end = svg.find("/>", pos);
+        size_t next = svg.find('<', pos + 1);
+        if (end == std::string::npos || (next != std::string::npos && next < end)) continue;
+        if (rect && plain_attributes(svg, pos + 6, end, {"x", "y", "width", "height"}, v))
+            d += "M" + v[0] + " " + v[1] + "h" + v[2] + "v" + v[3] + "h-" + v[2] + "Z";
+        else if (path && plain_attributes(svg, pos + 6, end, {"d"}, v))
+            d += v[0] + " ";
+        else
+            continue;
+        out.append(svg, copied, pos - copied);
+        if (first == std::string::npos) first = out.size();
+        copied = end + 2;
+    }
+    if (first == std::string::npos) return;
+    out.append(svg, copied, std::string::npos);
+    out.insert(first, "<path d=\"" + d + "\" />");
+    svg.swap(out);
+}
 
 // The placement stretches the picture by `stretch` along the modules only, which would squash or
 // widen the letters of the human-readable line. Each text element is given a transform that undoes
@@ -202,6 +333,8 @@ double render_and_place_barcode(int x, int y) {
     globalBarcodeWidthScaling = 1.0;
     double fit_width = fit_width_dots;
     fit_width_dots = 0;
+    bool bottom_requested = place_symbol_bottom_at_y;
+    place_symbol_bottom_at_y = false;
     cairo_t* cr = recording_cairo_context;
     if (!cr) return 0;
     int angle = int(rotate_barcode);
@@ -222,6 +355,7 @@ double render_and_place_barcode(int x, int y) {
         // modules (digits about 15 dots tall), except where they have to fit between guard bars.
         fit_text_to_stretch(svg, stretch, text_in_slots ? stretch : std::max(stretch, 1.0));
         symbol_elements = double(std::count(svg.begin(), svg.end(), '<'));
+        merge_plain_shapes(svg);
         handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &error);
     }
     if (!handle) {
@@ -243,8 +377,14 @@ double render_and_place_barcode(int x, int y) {
     // The page area the symbol takes, turned or not.
     double box_w = (angle == 90 || angle == 270) && !centred ? drawn_h : drawn_w;
     double box_h = (angle == 90 || angle == 270) && !centred ? drawn_w : drawn_h;
+    bool about_origin = symbols_turn_about_origin && !centred;
+    bool bottom_at_y = bottom_requested && !centred;
+    if (bottom_at_y) y = int(std::lround(y - box_h));
     double bx = centred ? PRINTHEAD_DOT_WIDTH / 2 - drawn_w / 2 : x;
     double by = centred ? currentLineSpacing + boundingBox_y : y;
+    if (about_origin && angle == 90) bx = x - drawn_h;
+    if (about_origin && angle == 180) bx = x - drawn_w, by = y - drawn_h;
+    if (about_origin && angle == 270) by = y - drawn_w;
     if (!page_may_draw(bx, by, bx + box_w, by + box_h, 0, symbol_elements)) {
         g_object_unref(handle);
         if (global_line_print_enabled_flag) boundingBox_y += drawn_h / 2 + currentLineSpacing + IMAGE_PADDING;
@@ -256,16 +396,16 @@ double render_and_place_barcode(int x, int y) {
         // Centred across the head, unstretched, at the running position.
         cairo_translate(cr, PRINTHEAD_DOT_WIDTH / 2 - drawn_w / 2, currentLineSpacing + boundingBox_y);
     } else if (angle == 90) {  // modules run down the page
-        cairo_translate(cr, x + drawn_h, y);
+        cairo_translate(cr, bx + drawn_h, by);
         cairo_rotate(cr, M_PI / 2);
     } else if (angle == 180) {
-        cairo_translate(cr, x + drawn_w, y + drawn_h);
+        cairo_translate(cr, bx + drawn_w, by + drawn_h);
         cairo_rotate(cr, M_PI);
     } else if (angle == 270) {  // modules run up the page
-        cairo_translate(cr, x, y + drawn_w);
+        cairo_translate(cr, bx, by + drawn_w);
         cairo_rotate(cr, -M_PI / 2);
     } else {
-        cairo_translate(cr, x, y);
+        cairo_translate(cr, bx, by);
     }
     cairo_scale(cr, sx, sy);
     RsvgRectangle viewport{0, 0, w, hgt};
@@ -282,6 +422,8 @@ double render_and_place_barcode(int x, int y) {
 void release_barcode() { unlink(PATH_TO_BARCODE_SVG.c_str()); }
 
 void reset_symbol_state() {
+    symbols_turn_about_origin = false;
+    place_symbol_bottom_at_y = false;
     if (pdf417_symbol) ZBarcode_Delete(pdf417_symbol);
     pdf417_symbol = nullptr;
     pdf417_data[0] = '\0';

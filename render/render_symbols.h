@@ -24,6 +24,17 @@ int generate_qr_barcode_symbol(int symbology, int module_width, int height, int 
 // The same as generate_barcode_symbol (the 2-D symbols of other interpreters call it).
 int qr_generate_barcode_symbol(int symbology, int module_width, int height, int scale, const char* data,
                                int length, unsigned char show_text);
+// A linear symbol whose modules the caller encoded itself ("1" a bar module, "0" a space), drawn
+// like generate_barcode_symbol draws one of the encoder's: a module of `scale` units stretched to
+// module_width dots, bars height / 2 * scale units tall, and the human-readable line `text` below
+// them when show_text is set. Returns 0, or -1 when there is nothing to draw.
+int generate_module_symbol(const std::string& modules, int module_width, double height, int scale,
+                           const std::string& text, unsigned char show_text);
+// A 2-D symbol of the encoder with its own options: option_1 / option_2 / option_3 as the encoder
+// takes them (0: its default), input_mode its data mode. Module width, height and scale as
+// qr_generate_barcode_symbol.
+int generate_matrix_symbol(int symbology, int module_width, int scale, const char* data, int length,
+                           int option_1, int option_2, int option_3, int input_mode);
 // MaxiCode: a symbol of its fixed size, scaled evenly so that it is width_dots wide (its height
 // follows). No text line, no rotation. Mode 2 to 6, or 0 for the encoder's choice; modes 2 and 3
 // carry the primary message: postal code (9 digits / 6 letters and digits), 3-digit country code,
@@ -43,10 +54,19 @@ int encode_pdf417(int x, int y);
 // print mode: centred across the head at the running position). Returns the picture's height in
 // dots; a picture that cannot be loaded is skipped (0). The stretch returns to 1.
 double render_and_place_barcode(int x, int y);
+// How turned symbols are placed (render_and_place_barcode): normally a turned symbol keeps its
+// top-left ink corner at (x, y); when this is set it turns about (x, y) instead (90 degrees: its
+// corner at (x - height, y), 180: at (x - width, y - height), 270: at (x, y - width)).
+extern bool symbols_turn_about_origin;
+// With this set, the next placement puts the bottom of the picture (as turned) at y instead of its
+// top (typeset positions counted from the top of the label). The flag returns to false.
+extern bool place_symbol_bottom_at_y;
 // The placement stretches a picture by `stretch` along the modules only. Gives each text element of
 // Zint's SVG a transform so that its letters are scaled evenly by `factor` instead, anchored where
 // the top of its digits meets its anchor point; the picture's height grows with taller letters.
 void fit_text_to_stretch(std::string& svg, double stretch, double factor);
+// Every rectangle and path of the picture that has nothing but its geometry joined into one path.
+void merge_plain_shapes(std::string& svg);
 // Deletes the scratch SVG file.
 void release_barcode();
 // The symbol state of a fresh process: no pending PDF417 symbol or data, no stretch or fit.

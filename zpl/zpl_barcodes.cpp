@@ -3,6 +3,7 @@
 
 #include "image_builder.h"
 #include "render_symbols.h"
+#include "zpl_code128.h"
 #include "zpl_label.h"
 #include "zpl_lexer.h"
 
@@ -57,8 +58,18 @@ void set_rotation(uint8_t letter) {
     }
 }
 
-void place(int rc) {
-    if (rc == 0) render_and_place_barcode(global.x_loc, global.y_loc);
+// Places the symbol of the last generate operation at the field origin. A typeset position
+// counted from the top of the label is the bottom of the bars (bars_dots, for linear symbols
+// upright) or of the whole symbol.
+void place(int rc, int bars_dots = 0) {
+    if (rc == 0) {
+        int y = global.y_loc;
+        if (global.typeset && config.typeset_from_top) {
+            if (bars_dots > 0 && rotate_barcode == 0) y -= bars_dots;
+            else place_symbol_bottom_at_y = true;
+        }
+        render_and_place_barcode(global.x_loc, y);
+    }
     release_barcode();
 }
 
@@ -102,12 +113,26 @@ int upce_data(const std::string& data, std::string& out) {
     return 0;
 }
 
+// ^BC: the data with its invocation codes and mode, encoded here (the subsets, FNC1 and the start
+// character are the host's).
+void code128_action(const std::string& d) {
+    char mode = static_cast<char>(barcode_z.opt3);
+    Code128Symbol sym = code128_from_field(d, mode);
+    if (barcode_z.digit == 'Y' && mode != 'U' && mode != 'D') {
+        std::string digits;
+        for (char c : sym.text)
+            if (c >= '0' && c <= '9') digits += c;
+        sym = code128_from_field(d + mod10(digits.data(), digits.size()), mode);
+    }
+    label_length = std::max(label_length, 3 * barcode_z.height);
+    int rc = generate_module_symbol(code128_modules(sym.values), module_width(), 2.0 * barcode_z.height / 3, 3,
+                                    sym.text, barcode_z.pdata == 'Y');
+    place(rc, barcode_z.height);
+}
+
 void barcode_action(const char* data, size_t n) {
     std::string d(data, n);
-    if (barcode_z.symbol == BARCODE_MAXICODE) {
-        d.resize(convert_hex(data, n, d.data()));
-        barcode_z.digit = 'N';
-    }
+    if (barcode_z.symbol == BARCODE_MAXICODE) barcode_z.digit = 'N';
     if (barcode_z.symbol == BARCODE_UPCE) {
         // The check digit belongs to the number itself: none is appended.
         barcode_z.digit = 'N';
@@ -129,6 +154,10 @@ void barcode_action(const char* data, size_t n) {
     set_rotation(barcode_z.rotate);
     if (barcode_z.rotate == 'R')
         global.x_record = int(std::clamp<long long>((long long)global.x_record + global.y_loc, -MAX_POSITION_DOTS, MAX_POSITION_DOTS));
+    if (barcode_z.symbol == BARCODE_CODE128) {
+        code128_action(d);
+        return;
+    }
     if (barcode_z.symbol == BARCODE_CODABAR) {
         // Start and stop characters around the data. A check character would land after the stop
         // character, where no reader looks for it: it is not appended.
@@ -162,6 +191,49 @@ void barcode_action(const char* data, size_t n) {
     }
     int rc = generate_barcode_symbol(barcode_z.symbol, module_width(), 2.0 * barcode_z.height / 3, 3,
                                      barcode_z.data, int(d.size()), barcode_z.pdata == 'Y');
+    place(rc, barcode_z.height);
+}
+
+// Data Matrix data with its escape sequences: escape 1 is FNC1 (first: the symbol carries GS1
+// data), escape d and three digits a byte, two escapes the escape itself.
+void matrix_action(const std::string& data) {
+    std::string d;
+    bool gs1 = false;
+    const char esc = static_cast<char>(barcode_z.escape);
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (esc == 0 || data[i] != esc || i + 1 >= data.size()) {
+            d += data[i];
+            continue;
+        }
+        char code = data[i + 1];
+        if (code == '1') {
+            if (d.empty() && !gs1) gs1 = true;
+            else d += '\x1d';
+            ++i;
+        } else if (code == esc) {
+            d += esc;
+            ++i;
+        } else if ((code == 'd' || code == 'D') && i + 4 < data.size() && g_ascii_isdigit(data[i + 2]) &&
+                   g_ascii_isdigit(data[i + 3]) && g_ascii_isdigit(data[i + 4])) {
+            d += static_cast<char>(std::atoi(data.substr(i + 2, 3).c_str()) & 0xff);
+            i += 4;
+        } else {
+            d += data[i];
+        }
+    }
+    int mode = DATA_MODE;
+    if (gs1) {
+        std::string bracketed = gs1_bracketed(d);
+        if (!bracketed.empty()) {
+            d = bracketed;
+            mode = GS1_MODE | GS1NOCHECK_MODE;
+        }
+    }
+    if (d.empty()) return;
+    set_rotation(barcode_z.rotate);
+    int m = std::clamp(barcode_z.matrix_module, 1, MAX_MATRIX_MODULE_DOTS);
+    int rc = generate_matrix_symbol(barcode_z.symbol, m, m, d.data(), int(d.size()), barcode_z.matrix_option1,
+                                    barcode_z.matrix_option2, barcode_z.matrix_option3, mode);
     place(rc);
 }
 
@@ -227,7 +299,63 @@ void barcode_defaults() {
     if (h > 0) config.bar_h = std::min(h, MAX_BAR_DOTS);
 }
 
-void barcode_code128() { linear(BARCODE_CODE128B, true); }
+// ^BC orientation, h, text, above, check, mode (N, U, A or D).
+void barcode_code128() {
+    linear(BARCODE_CODE128, true);
+    const char* mode = next_par();
+    int m = g_ascii_toupper(mode[0]);
+    barcode_z.opt3 = static_cast<uint8_t>((m == 'U' || m == 'A' || m == 'D') ? m : 'N');
+}
+
+// ^BX orientation, module h, quality (only 200 is made), columns, rows, format (not used), escape
+// character (~), aspect (1 square, 2 rectangle).
+void barcode_datamatrix() {
+    add_line();
+    reset_barcode_defaults();
+    orientation();
+    int h = next_par_int();
+    next_par();  // quality
+    int columns = next_par_int(), rows = next_par_int();
+    next_par();  // format
+    const char* esc = next_par();
+    int aspect = next_par_int();
+    barcode_z.matrix_module = h > 0 ? std::min(h, MAX_MATRIX_MODULE_DOTS) : module_width();
+    // Sizes the encoder numbers 1 to 30: square 10 to 144 modules, then six rectangles.
+    static const int sizes[30][2] = {{10, 10},   {12, 12},   {14, 14}, {16, 16}, {18, 18}, {20, 20}, {22, 22},
+                                     {24, 24},   {26, 26},   {32, 32}, {36, 36}, {40, 40}, {44, 44}, {48, 48},
+                                     {52, 52},   {64, 64},   {72, 72}, {80, 80}, {88, 88}, {96, 96}, {104, 104},
+                                     {120, 120}, {132, 132}, {144, 144}, {8, 18}, {8, 32}, {12, 26}, {12, 36},
+                                     {16, 36},   {16, 48}};
+    for (int i = 0; i < 30; ++i)
+        if (sizes[i][0] == rows && sizes[i][1] == columns) barcode_z.matrix_option2 = i + 1;
+    if (barcode_z.matrix_option2 == 0 && aspect != 2) barcode_z.matrix_option3 = DM_SQUARE;
+    barcode_z.escape = esc[0] ? static_cast<uint8_t>(esc[0]) : '~';
+    barcode_z.symbol = BARCODE_DATAMATRIX;
+    global.img_type = 5;
+}
+
+// ^BO orientation, magnification, extended channels (not used), error control and size, menu,
+// number of symbols and their ID (not used).
+void barcode_aztec() {
+    add_line();
+    reset_barcode_defaults();
+    orientation();
+    int m = next_par_int();
+    next_par();  // extended channel interpretation
+    int size = next_par_int();
+    barcode_z.matrix_module = m > 0 ? std::min(m, MAX_MATRIX_MODULE_DOTS) : module_width();
+    barcode_z.symbol = BARCODE_AZTEC;
+    if (size >= 1 && size <= 99) {  // error correction percentage: the least level that gives it
+        barcode_z.matrix_option1 = size <= 10 ? 1 : size <= 23 ? 2 : size <= 36 ? 3 : 4;
+    } else if (size >= 101 && size <= 104) {  // compact symbol of 1 to 4 layers
+        barcode_z.matrix_option2 = size - 100;
+    } else if (size >= 201 && size <= 232) {  // full-range symbol of 1 to 32 layers
+        barcode_z.matrix_option2 = size - 200 + 4;
+    } else if (size == 300) {
+        barcode_z.symbol = BARCODE_AZRUNE;
+    }
+    global.img_type = 5;
+}
 void barcode_code93() { linear(BARCODE_CODE93, true); }
 void barcode_i2of5() { linear(BARCODE_C25INTER, true); }
 void barcode_industrial2of5() { linear(BARCODE_C25IND, false); }
@@ -350,8 +478,8 @@ void barcode_command(int c2) {
         {'0', barcode_b0},    {'2', barcode_i2of5},   {'3', barcode_code39}, {'7', barcode_pdf417},
         {'8', barcode_ean8},  {'9', barcode_upce},    {'A', barcode_code93}, {'C', barcode_code128},
         {'D', barcode_maxicode}, {'E', barcode_ean13}, {'I', barcode_industrial2of5},
-        {'J', barcode_iata2of5}, {'K', barcode_codabar}, {'Q', barcode_qr}, {'S', barcode_addon},
-        {'U', barcode_upca},  {'Y', barcode_defaults},
+        {'J', barcode_iata2of5}, {'K', barcode_codabar}, {'O', barcode_aztec}, {'Q', barcode_qr},
+        {'S', barcode_addon}, {'U', barcode_upca},  {'X', barcode_datamatrix}, {'Y', barcode_defaults},
     };
     for (const auto& cmd : table) {
         if (cmd.c2 == c2) {
@@ -361,11 +489,16 @@ void barcode_command(int c2) {
     }
 }
 
-void draw_barcode_field(const char* data, size_t n) {
+void draw_barcode_field(const char* field, size_t n) {
     if (!page_budget_left()) {  // the page takes no more drawings: not worth encoding
         pdf417_data[0] = '\0';
         return;
     }
+    // ^FH escapes ("_1D" for a group separator) are resolved in every symbol's data.
+    std::string resolved(field, n);
+    if (config.hex_ind != 0) resolved.resize(convert_hex(field, n, resolved.data()));
+    const char* data = resolved.data();
+    n = resolved.size();
     if (global.img_type == 3) {
         size_t used = std::strlen(pdf417_data);
         size_t room = sizeof pdf417_data - 1 - used;
@@ -376,4 +509,5 @@ void draw_barcode_field(const char* data, size_t n) {
     }
     if (global.img_type == 2) barcode_action(data, n);
     else if (global.img_type == 4) qr_barcode_action(data, n);
+    else if (global.img_type == 5) matrix_action(std::string(data, n));
 }

@@ -7,6 +7,8 @@
 // Module widths and bar heights a barcode takes, in dots.
 inline constexpr int MAX_MODULE_DOTS = 10;
 inline constexpr int MAX_BAR_DOTS = 32000;
+// Module widths of 2-D symbols with a module parameter of their own (^BX, ^BO), in dots.
+inline constexpr int MAX_MATRIX_MODULE_DOTS = 40;
 // A MaxiCode symbol is 1.11 inches wide (and about 1.05 inches high) whatever the module width.
 inline constexpr double MAXICODE_WIDTH_INCHES = 1.11;
 
@@ -31,11 +33,14 @@ void barcode_addon();     // ^BS
 void barcode_upca();      // ^BU
 void barcode_qr();        // ^BQ
 void barcode_pdf417();    // ^B7
+void barcode_datamatrix();  // ^BX
+void barcode_aztec();     // ^BO (Aztec; ^B0 is Interleaved 2 of 5 on this printer)
 
 // A fresh process: no EAN form chosen by an earlier command.
 void reset_barcode_commands();
 
-// Draws the pending barcode field (field kinds 2 and 4) with the field data.
+// Draws the pending barcode field (field kinds 2 to 5) with the field data; ^FH escapes are
+// resolved first.
 void draw_barcode_field(const char* data, size_t n);
 
 // Check characters over the character values of ctoi2.

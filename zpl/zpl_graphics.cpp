@@ -1,6 +1,7 @@
 // ZPL shape commands.
 #include "zpl_graphics.h"
 
+#include "image_builder.h"
 #include "render_shapes.h"
 #include "zpl_label.h"
 #include "zpl_lexer.h"
@@ -18,13 +19,37 @@ int thickness(int v) {
     return v == 0 ? 2 : v;
 }
 
-// White shapes are not drawn at all and keep the field position.
 bool white(const char* colour) { return colour[0] == 'W' || colour[0] == 'w'; }
 
-void shape_drawn() {
-    global.creat_image = 1;
-    reset_position_defaults();
-}
+// How one shape is drawn: a white shape (colour W) takes the ink away where it lies and keeps the
+// field position (it marks nothing as drawn: on blank paper it prints nothing); a black one is
+// ink, inverting what lies below with ^FR or ^LR.
+class ShapeInk {
+public:
+    explicit ShapeInk(bool white) : white_(white) {
+        cairo_t* cr = recording_cairo_context;
+        if (white_ && cr) {
+            cairo_save(cr);
+            cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+        } else if (!white_) {
+            begin_field_ink();
+        }
+    }
+    ~ShapeInk() {
+        if (white_) {
+            if (recording_cairo_context) cairo_restore(recording_cairo_context);
+            return;
+        }
+        end_field_ink();
+        global.creat_image = 1;
+        reset_position_defaults();
+    }
+    ShapeInk(const ShapeInk&) = delete;
+    ShapeInk& operator=(const ShapeInk&) = delete;
+
+private:
+    bool white_;
+};
 }  // namespace
 
 void graphic_box() {
@@ -32,9 +57,8 @@ void graphic_box() {
     int w = shape_dots(next_par_int());
     int h = shape_dots(next_par_int());
     int t = thickness(next_par_int());
-    bool skip = white(next_par());
+    ShapeInk ink(white(next_par()));
     int r = std::clamp(next_par_int(), 0, 8);
-    if (skip) return;
     double x = global.x_loc, y = global.y_loc;
     if (w != 0 && h != 0) {
         if (t >= w || t >= h) {  // thicker than its size: a filled bar
@@ -53,18 +77,16 @@ void graphic_box() {
     } else {
         draw_line(x, y, x + w, y + h, t);
     }
-    shape_drawn();
 }
 
 void graphic_circle() {
     add_line();
     int d = shape_dots(next_par_int());
     int t = thickness(next_par_int());
-    if (white(next_par())) return;
+    ShapeInk ink(white(next_par()));
     int rho = d / 2;
     if (t > rho) t = rho;
     draw_circle(global.x_loc + rho, global.y_loc + rho, rho - t / 2.0, t);
-    shape_drawn();
 }
 
 void graphic_diagonalline() {
@@ -72,16 +94,14 @@ void graphic_diagonalline() {
     int w = shape_dots(next_par_int());
     int h = shape_dots(next_par_int());
     int t = thickness(next_par_int());
-    bool skip = white(next_par());
+    ShapeInk ink(white(next_par()));
     const char* o = next_par();
-    if (skip) return;
     double x = global.x_loc, y = global.y_loc;
     int a = t / 2;
     if (o[0] == 'L' || o[0] == 'l' || o[0] == '\\')
         draw_line(x, y, x + w + a, y + h + a, t);
     else
         draw_line(x + w + a, y, x + a, y + h + a, t);
-    shape_drawn();
 }
 
 // The ellipse fills the box w x h at the field origin: a circle of radius h / 2 stretched across
@@ -91,7 +111,7 @@ void graphic_ellipse() {
     int w = shape_dots(next_par_int());
     int h = shape_dots(next_par_int());
     int t = thickness(next_par_int());
-    if (white(next_par())) return;
+    ShapeInk ink(white(next_par()));
     if (w > 0 && h > 0) {
         double rho = h / 2.0;
         if (rho < t) t = int(std::trunc(rho));
@@ -99,5 +119,4 @@ void graphic_ellipse() {
         double radius = std::max(0.0, rho - t / 2.0);
         draw_ellipse((global.x_loc + w / 2.0) / s, global.y_loc + rho, s, radius, t);
     }
-    shape_drawn();
 }

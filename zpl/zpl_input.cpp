@@ -8,6 +8,7 @@
 #include "settings.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -26,6 +27,7 @@ std::string global_latest_job_path;
 int (*zpl_shell)(const char* line) = [](const char* line) { return run_shell(line); };
 bool zpl_stop_when_dry = false;
 bool (*zpl_refill)() = nullptr;
+int binary_data_wait_ms = 3000;
 
 namespace {
 bool dry_seen = false;  // test mode: the ring is empty and that has been reported
@@ -92,6 +94,26 @@ int get_one_char() {
         // dry once more.
         if (!init_get_newpbm()) zpl_shell("/root/engine_cmd B 0");
     }
+}
+
+int get_declared_byte() {
+    int c = get_datas();
+    if (c >= 0) {
+        dry_seen = false;
+        return c;
+    }
+    if (zpl_stop_when_dry) {
+        while (zpl_refill && zpl_refill()) {
+            c = get_datas();
+            if (c >= 0) return c;
+        }
+        return -1;
+    }
+    if (!char_buffter.wait_readable(std::chrono::milliseconds(binary_data_wait_ms))) {
+        std::fprintf(stderr, "input: declared data ended after waiting %d ms\n", binary_data_wait_ms);
+        return -1;
+    }
+    return get_datas();
 }
 
 int gech() {

@@ -48,6 +48,11 @@ void unget_char(int c);
 int get_datas();     // next byte, or -1 when empty
 int get_one_char();  // next byte; when dry tells the slave once and waits
 int gech();          // next byte of at least 0x20: control bytes are dropped
+// Next byte of data whose length the host declared (binary graphics, binary parameters): waits
+// at most binary_data_wait for it and gives -1 when none came, so a host that sends less than it
+// declared never makes the interpreter swallow the jobs that follow.
+int get_declared_byte();
+extern int binary_data_wait_ms;  // 3000
 
 // configEncoding of the image configuration.
 void load_image_config(const std::string& image_config_path);

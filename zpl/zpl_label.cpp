@@ -70,7 +70,7 @@ bool font_row(uint8_t f, FontRow& row) {
     return true;
 }
 
-const char* initial_family(int index) {
+const char* zpl_initial_family(int index) {
     if (index < 0) return "Liberation Mono";
     if (index >= 26) return "Atrian 3";  // 0..9
     char f = static_cast<char>('A' + index);
@@ -112,6 +112,12 @@ void convert_append(const char* from, const char* in, size_t n, Out& out) {
     iconv_close(cd);
 }
 
+// Windows-1252 characters of the bytes 0x80 to 0x9F (0: none, shown as the Latin-1 control).
+const uint16_t cp1252_high[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
 int hex_value(const char* p, const char* end) {
     if (end - p < 2) return -1;
     int hi = ctoi2(static_cast<unsigned char>(p[0]));
@@ -120,6 +126,18 @@ int hex_value(const char* p, const char* end) {
     return ((hi * 16) | lo) & 0xFF;
 }
 }  // namespace
+
+const LabelDialect zpl_dialect{"zpl_interp", "/home/zpl_emu.cfg", true, true, zpl_initial_family, false};
+const LabelDialect* label_dialect = &zpl_dialect;
+
+bool single_byte_code_page(int code) { return (code >= 0 && code <= 13) || code == 27; }
+
+void append_cp1252(uint8_t byte, std::string& out) {
+    uint32_t u = byte;
+    if (byte >= 0x80 && byte < 0xA0 && cp1252_high[byte - 0x80] != 0) u = cp1252_high[byte - 0x80];
+    char buf[6];
+    out.append(buf, size_t(g_unichar_to_utf8(gunichar(u), buf)));
+}
 
 int ctoi2(int c) {
     if (c >= 'a' && c <= 'z') c = c - 'a' + 'A';
@@ -145,7 +163,7 @@ int font_index(uint8_t letter) {
 }
 
 void update_font_table() {
-    for (int i = 0; i < ZPL_FONT_COUNT; ++i) copy_name(zpl_fonts[i], initial_family(i));
+    for (int i = 0; i < ZPL_FONT_COUNT; ++i) copy_name(zpl_fonts[i], label_dialect->initial_family(i));
 }
 
 void update_zpl_emu(const std::string& path) {
@@ -176,6 +194,9 @@ void update_zpl_emu(const std::string& path) {
     global.lab_width = integer("global", "label_width", 1728);
     global.x_record = global.y_record = 0;
     config.hex_ind = 0;
+    config.label_reverse = false;
+    config.print_inverted = false;
+    config.typeset_from_top = integer("global", "typeset_from_top", 0) == 1;
 }
 
 void reset_text_defaults() {
@@ -190,6 +211,9 @@ void reset_position_defaults() {
     global.img_type = 1;
     global.x_loc = config.x_axis;
     global.y_loc = config.y_axis;
+    global.typeset = false;
+    global.field_reverse = false;
+    global.block = FIELD_BLOCK{};
 }
 
 void reset_barcode_defaults() {
@@ -200,6 +224,8 @@ void reset_barcode_defaults() {
     barcode_z.pdata_above = 'N';
     barcode_z.digit = 'N';
     barcode_z.opt1 = barcode_z.opt2 = barcode_z.opt3 = 0;
+    barcode_z.matrix_module = barcode_z.matrix_option1 = barcode_z.matrix_option2 = barcode_z.matrix_option3 = 0;
+    barcode_z.escape = 0;
 }
 
 void set_text_rotation(uint8_t orientation) {
@@ -233,6 +259,8 @@ void end_zpl_job() {
     if (start_format_replay()) return;  // the recalled format's commands come first
     global.fn_number = 0;
     if (global.creat_image == 1) {
+        page_turned = config.print_inverted;
+        page_turn_width = global.lab_width;
         render_image_as_dotimage();
         new_render_state();
         global.creat_image = 0;
@@ -364,10 +392,17 @@ size_t check_encoding(const char* data, size_t n, char* out, size_t out_size) {
     } else {
         std::vector<char> resolved(n + 1);
         size_t m = convert_hex(data, n, resolved.data());
-        if (code == 26)
+        if (code == 26) {
             convert_append("GB18030", resolved.data(), m, o);
-        else
+        } else if (single_byte_code_page(code) && !g_utf8_validate(resolved.data(), gssize(m), nullptr)) {
+            // Bytes of a single-byte code page: each byte is its Windows-1252 character. Fields
+            // that are UTF-8 (what the printer took so far) stay as they are.
+            std::string text;
+            for (size_t i = 0; i < m; ++i) append_cp1252(static_cast<uint8_t>(resolved[i]), text);
+            o.put(text.data(), text.size());
+        } else {
             o.put(resolved.data(), m);
+        }
     }
     out[o.n] = '\0';
     return o.n;
@@ -420,38 +455,249 @@ static void font_rotation_location(double width, double height) {
     }
 }
 
+namespace {
+bool turned_sideways() { return text.rotate == 'R' || text.rotate == 'B'; }
+
+// Logical width of a piece of text along its own direction in the pending font, in dots (the
+// stretches were exchanged for text turned sideways).
+double width_along(const std::string& s) {
+    text_get_layout_dimensions(s.c_str(), int(s.size()));
+    return pangoRectangle_logical.width * (turned_sideways() ? pango_yscale : pango_xscale);
+}
+
+// Distance from the top of the logical box to the baseline of the text last measured, in dots.
+double baseline_dots() {
+    if (!global_pango_layout) return 0;
+    double across = turned_sideways() ? pango_xscale : pango_yscale;
+    return double(pango_layout_get_baseline(global_pango_layout)) / PANGO_SCALE * across;
+}
+
+// Shows a piece of a block with the top-left corner of its box at (lx, ly) of the block, the
+// block being w x h dots at the field origin and turned with the field.
+void show_in_block(const std::string& s, double lx, double ly, double w, double h) {
+    double x = global.x_loc, y = global.y_loc;
+    switch (text.rotate) {
+    case 'R': x += h - ly; y += lx; break;
+    case 'I': x += w - lx; y += h - ly; break;
+    case 'B': x += ly; y += w - lx; break;
+    default: x += lx; y += ly; break;
+    }
+    set_text_rotation(text.rotate);
+    fill_pango_layout(to_int(std::floor(x + 0.5)), to_int(std::floor(y + 0.5)), s.c_str());
+}
+
+// ^FB: the text in lines wrapped within the block's width, justified, the lines beyond the most
+// the block takes printed over its last line.
+void draw_text_block(const std::string& utf8) {
+    const FIELD_BLOCK& b = global.block;
+    std::vector<BlockLine> lines = wrap_block(utf8, b, width_along);
+    if (lines.empty()) return;
+    int most = std::clamp(b.lines, 1, 9999);
+    size_t rows = std::min(lines.size(), size_t(most));
+    text_get_layout_dimensions("X", 1);
+    double across = turned_sideways() ? pango_xscale : pango_yscale;
+    double font_dots = text.height > 0 ? text.height : pangoRectangle_logical.height * across;
+    double pitch = std::max(1.0, font_dots + b.spacing);
+    double baseline = baseline_dots();
+    double block_w = b.width;
+    if (block_w <= 0)
+        for (const BlockLine& l : lines) block_w = std::max(block_w, width_along(l.text));
+    // A typeset block stands on the baseline of its last line.
+    double top = 0;
+    if (global.typeset) top = -(double(rows - 1) * pitch + (config.typeset_from_top ? baseline : font_dots * 3 / 4));
+    double block_h = double(rows) * pitch;
+    if (global.typeset) {  // the block's box starts at its top
+        global.y_loc = to_int(global.y_loc + top);
+        top = 0;
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const BlockLine& l = lines[i];
+        double ly = top + double(std::min(i, rows - 1)) * pitch;
+        double indent = l.paragraph_start ? 0 : b.indent;
+        double room = (b.width > 0 ? block_w : width_along(l.text)) - indent;
+        if (b.justify == 'J' && !l.paragraph_end && b.width > 0) {
+            std::vector<std::string> words;
+            for (size_t from = 0; from <= l.text.size();) {
+                size_t blank = std::min(l.text.find(' ', from), l.text.size());
+                if (blank > from) words.push_back(l.text.substr(from, blank - from));
+                from = blank + 1;
+            }
+            if (words.size() >= 2) {
+                std::vector<double> widths;
+                double sum = 0;
+                for (const std::string& w : words) sum += widths.emplace_back(width_along(w));
+                double gap = (room - sum) / double(words.size() - 1);
+                double lx = indent;
+                for (size_t k = 0; k < words.size(); ++k) {
+                    show_in_block(words[k], lx, ly, block_w, block_h);
+                    lx += widths[k] + gap;
+                }
+                continue;
+            }
+        }
+        double lx = indent;
+        if (b.justify == 'C' || b.justify == 'R') {
+            // Placed by the ink of the line, so that what is seen is centred or flush right.
+            text_get_layout_dimensions(l.text.c_str(), int(l.text.size()));
+            double along = turned_sideways() ? pango_yscale : pango_xscale;
+            double ink_x = pangoRectangle_ink.x * along, ink_w = pangoRectangle_ink.width * along;
+            if (ink_w > 0) lx += (b.justify == 'C' ? (room - ink_w) / 2 : room - ink_w) - ink_x;
+        }
+        show_in_block(l.text, lx, ly, block_w, block_h);
+    }
+    global.x_record = to_int(double(global.x_loc) + block_w);
+}
+}  // namespace
+
+std::vector<BlockLine> wrap_block(const std::string& text, const FIELD_BLOCK& block,
+                                  double (*measure)(const std::string&)) {
+    // Paragraphs end at "\&"; "\\" is a backslash.
+    std::vector<std::string> paragraphs(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '&' || text[i + 1] == '\\')) {
+            if (text[i + 1] == '&') paragraphs.emplace_back();
+            else paragraphs.back() += '\\';
+            ++i;
+            continue;
+        }
+        paragraphs.back() += text[i];
+    }
+    std::vector<BlockLine> lines;
+    const double space = block.width > 0 ? measure(" ") : 0;
+    for (const std::string& p : paragraphs) {
+        size_t first = lines.size();
+        std::string line;
+        double line_w = 0;
+        size_t from = 0;
+        while (from <= p.size()) {
+            size_t blank = p.find(' ', from);
+            if (blank == std::string::npos) blank = p.size();
+            std::string word = p.substr(from, blank - from);
+            from = blank + 1;
+            if (word.empty()) continue;
+            // Widths add up word by word: each word is measured once.
+            double w = block.width > 0 ? measure(word) : 0;
+            double room = block.width - (lines.size() == first ? 0 : block.indent);
+            if (line.empty()) {
+                line = word;
+                line_w = w;
+            } else if (block.width <= 0 || line_w + space + w <= room) {
+                line += " " + word;
+                line_w += space + w;
+            } else {
+                lines.push_back({line});
+                line = word;
+                line_w = w;
+            }
+        }
+        lines.push_back({line});
+        lines[first].paragraph_start = true;
+        lines.back().paragraph_end = true;
+    }
+    return lines;
+}
+
 void draw_text_field(const char* data, size_t n) {
     std::vector<char> utf8(2 * n + 1);
     check_encoding(data, n, utf8.data(), utf8.size());
     set_bit_font(text.type, text.height, text.width);
+    if (global.block.on) {
+        draw_text_block(utf8.data());
+        reset_text_defaults();
+        return;
+    }
     TextSize size = text_get_layout_dimensions(utf8.data(), 0);
+    double baseline = baseline_dots();
     // The turn follows the field's own orientation, whether it came from ^A or from ^FW.
     set_text_rotation(text.rotate);
     font_rotation_location(size.width, size.height);
     int y = global.y_loc;
-    if (global.x_loc == global.x_record) y = to_int(global.y_loc - size.height * 3 / 4);  // typeset: baseline near y
+    if (global.typeset && config.typeset_from_top && text.rotate == 'N')
+        y = to_int(global.y_loc - baseline);  // the baseline at y
+    else if (global.typeset)
+        y = to_int(global.y_loc - size.height * 3 / 4);  // typeset: baseline near y
+    // (Only a position given by ^FT is typeset: a field whose origin merely equals the end of the
+    // text before it, which a text of no measured width makes its own x, stays on its origin.)
     fill_pango_layout(global.x_loc, y, utf8.data());
     global.x_record = to_int(double(global.x_loc) + size.width);
     reset_text_defaults();
 }
 
+namespace {
+// The page's own recording while a reversed field is drawn into a recording of its own.
+cairo_surface_t* field_ink_surface = nullptr;
+cairo_t* page_context = nullptr;
+}
+
+// The field is drawn on a recording of its own, made into a picture of its ink and composited onto
+// the page with XOR. (Groups of the page's recording would be replayed inside its replay, which
+// the drawing library cannot do with text twice on one page: it waits on its own lock.)
+void begin_field_ink() {
+    if (!(global.field_reverse || config.label_reverse) || !recording_cairo_context || page_context) return;
+    cairo_rectangle_t extents{RECORDING_X0, RECORDING_Y0, RECORDING_WIDTH, RECORDING_HEIGHT};
+    field_ink_surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, &extents);
+    page_context = recording_cairo_context;
+    recording_cairo_context = cairo_create(field_ink_surface);
+    cairo_set_antialias(recording_cairo_context, CAIRO_ANTIALIAS_GRAY);
+}
+
+void end_field_ink() {
+    if (!page_context) return;
+    cairo_destroy(recording_cairo_context);
+    recording_cairo_context = page_context;
+    page_context = nullptr;
+    double x0 = 0, y0 = 0, w = 0, h = 0;
+    cairo_recording_surface_ink_extents(field_ink_surface, &x0, &y0, &w, &h);
+    // Only the part that can reach the page becomes a picture (and is charged to the page).
+    double page_left = -currentLeftMargin, page_top = -label_top;
+    double right = std::min(x0 + w, page_left + PRINTHEAD_DOT_WIDTH);
+    double bottom = std::min(y0 + h, page_top + MAX_PAGE_ROWS);
+    x0 = std::max(x0, page_left);
+    y0 = std::max(y0, page_top);
+    int left = int(std::floor(x0)), top = int(std::floor(y0));
+    int width = int(std::ceil(right)) - left, height = int(std::ceil(bottom)) - top;
+    if (width > 0 && height > 0 && page_may_draw(left, top, left + width, top + height, double(width) * height)) {
+        // A 1-bit picture (a dot is ink where it is at least half covered), as the page has it.
+        cairo_surface_t* cover = cairo_image_surface_create(CAIRO_FORMAT_A8, width, height);
+        cairo_t* icr = cairo_create(cover);
+        cairo_set_source_surface(icr, field_ink_surface, -left, -top);
+        cairo_paint(icr);
+        cairo_destroy(icr);
+        cairo_surface_t* ink = a1_from_coverage(cover);
+        cairo_surface_destroy(cover);
+        cairo_t* cr = recording_cairo_context;
+        cairo_save(cr);
+        cairo_set_operator(cr, CAIRO_OPERATOR_XOR);
+        cairo_set_source_surface(cr, ink, left, top);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+        cairo_paint(cr);
+        cairo_restore(cr);
+        cairo_surface_destroy(ink);
+    }
+    cairo_surface_destroy(field_ink_surface);
+    field_ink_surface = nullptr;
+}
+
+// An empty field draws nothing and keeps the field origin for what follows up to ^FS (a graphic
+// field written after an empty ^FD lands at the origin given for it).
 static void draw_pending_field(const char* data, size_t n) {
+    global.creat_image = 1;
+    if (n == 0) return;
     global.y_record = global.y_loc;
     if (global.x_loc < 1 || global.x_loc > PRINTHEAD_DOT_WIDTH) global.x_loc = 1;
     if (global.y_loc < 1) global.y_loc = 1;
-    if (n > 0) {
-        switch (global.img_type) {
-        case 1:
-            draw_text_field(data, n);
-            break;
-        default:  // barcodes (kinds 2, 3, 4)
-            draw_barcode_field(data, n);
-            reset_barcode_defaults();
-            break;
-        }
+    begin_field_ink();
+    switch (global.img_type) {
+    case 1:
+        draw_text_field(data, n);
+        break;
+    default:  // barcodes (kinds 2, 3, 4)
+        draw_barcode_field(data, n);
+        reset_barcode_defaults();
+        break;
     }
+    end_field_ink();
     reset_position_defaults();
-    global.creat_image = 1;
 }
 
 // Numbered fields: a label that recalls a stored format gives the data of its fields with
@@ -490,6 +736,7 @@ void fo_location() {
     int y = next_par_int();
     global.x_loc = x + config.x_axis;
     global.y_loc = y + config.y_axis;
+    global.typeset = false;
     label_length = std::max(label_length, global.y_loc);
 }
 
@@ -509,9 +756,12 @@ void ft_loc() {
     int y = next_par_int();
     global.x_loc = global.x_record;
     global.y_loc = global.y_record;
+    global.typeset = true;
     if (x == 0 && y == 0) return;
     global.x_loc = x + config.x_axis;
-    global.y_loc = global.lab_len - y + config.y_axis;
+    // This printer counts the y of a typeset position up from the label length; with the
+    // settings key typeset_from_top it counts down from the top, as most hosts mean it.
+    global.y_loc = (config.typeset_from_top ? y : global.lab_len - y) + config.y_axis;
     global.x_record = global.x_loc;
     global.y_record = global.y_loc;
 }
@@ -562,4 +812,42 @@ void media_darkness() {
 void set_contrast() {
     add_line();
     set_current_contrast(next_par_int() / 3);
+}
+
+// ^FBw,l,s,j,i: block width, most lines (1), line spacing, justification (L), hanging indent.
+void field_block() {
+    add_line();
+    FIELD_BLOCK& b = global.block;
+    b.on = true;
+    b.width = std::clamp(next_par_int(), 0, MAX_POSITION_DOTS);
+    const char* lines = next_par();
+    b.lines = lines[0] ? std::clamp(par_to_int(lines), 1, 9999) : 1;
+    b.spacing = std::clamp(next_par_int(), -9999, 9999);
+    const char* j = next_par();
+    int letter = g_ascii_toupper(j[0]);
+    b.justify = (letter == 'C' || letter == 'R' || letter == 'J') ? static_cast<uint8_t>(letter) : 'L';
+    b.indent = std::clamp(next_par_int(), 0, 9999);
+}
+
+void field_reverse() {
+    add_line();
+    global.field_reverse = true;
+}
+
+// ^LRY / ^LRN: every later field inverts what lies below it, until ^LRN.
+void label_reverse() {
+    add_line();
+    const char* p = next_par();
+    int c = g_ascii_toupper(p[0]);
+    if (c == 'Y') config.label_reverse = true;
+    else if (c == 'N') config.label_reverse = false;
+}
+
+// ^POI turns the printed page by 180 degrees (^PON back to normal); it stays so for later labels.
+void print_orientation() {
+    add_line();
+    const char* p = next_par();
+    int c = g_ascii_toupper(p[0]);
+    if (c == 'I') config.print_inverted = true;
+    else if (c == 'N') config.print_inverted = false;
 }

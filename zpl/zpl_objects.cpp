@@ -427,22 +427,37 @@ void graphic_field() {
         g.row_bytes = int(row_bytes);
         g.bits.assign(size_t(total), 0);
     }
+    bool cut_short = false;
     if (form == 'B' || form == 'C') {
-        // Binary bytes, control bytes included; compressed binary is not drawn.
-        for (long i = 0; i < std::max(0L, binary); ++i) {
-            int ch = get_one_char();
-            if (ch < 0) break;
+        // Binary bytes, control bytes included; compressed binary is not drawn. When the input
+        // stays empty inside the declared bytes, the host sent less than it said: the field ends
+        // with what arrived and the label is printed (its end-of-format command, if it was sent,
+        // went into the graphic), so the jobs that follow are read as commands again.
+        long declared = std::clamp(binary, 0L, MAX_GRAPHIC_BYTES);
+        for (long i = 0; i < declared; ++i) {
+            int ch = get_declared_byte();
+            if (ch < 0) {
+                cut_short = true;
+                break;
+            }
             if (form == 'B' && sizes && i < total) g.bits[size_t(i)] = static_cast<uint8_t>(ch);
         }
-        if (form == 'C') return;
+        if (form == 'C') {
+            if (cut_short) end_zpl_job();
+            return;
+        }
     } else if (sizes) {
         read_graphic_data(g);
     } else {
         skip_data();
     }
-    if (!sizes) return;
-    place_graphic(g, global.x_loc, global.y_loc, 1, 1);
-    global.creat_image = 1;
+    if (sizes) {
+        begin_field_ink();
+        place_graphic(g, global.x_loc, global.y_loc, 1, 1);
+        end_field_ink();
+        global.creat_image = 1;
+    }
+    if (cut_short) end_zpl_job();
 }
 
 // ^XGd:NAME.GRF,fx,fy: the field position is kept; a missing graphic still counts as drawn.

@@ -1,6 +1,7 @@
 #include "zpl_state.h"
 
 #include "image_builder.h"
+#include "render_symbols.h"
 #include "zpl_barcodes.h"
 #include "zpl_input.h"
 #include "zpl_label.h"
@@ -11,6 +12,7 @@
 
 void zpl_fresh_state() {
     render_fresh_state();
+    symbols_turn_about_origin = label_dialect->symbols_turn_about_origin;
     config = GLOBAL_CONFIG{};
     global = GLOBAL_PROPERTIES{};
     update_font_table();

@@ -39,6 +39,11 @@ def jobs():
     yield "tall_barcodes", fill("^FO0,0^BY10^BCN,6000^FD1234567890^FS")
     yield "qr_codes", fill("^FO0,0^BQN,2,10^FDQA,0123456789ABCDEFGHIJ^FS")
     yield "graphic_fields", fill("^FO0,0^GFA,8,8,1,FFFFFFFFFFFFFFFF^FS")
+    yield "reversed_page_bars", fill("^FO0,0^FR^GB1728,6496,1728^FS")
+    yield "reversed_labels", "^XA^LRY" + "".join(
+        "^FO%d,%d^A0N,40,40^FDREVERSED FIELD %d^FS" % (i % 5 * 300, i // 5 * 50, i) for i in range(400)) + "^LRN^XZ"
+    yield "field_blocks", fill("^FO0,0^A0N,30,30^FB1,9999,-9999,J,9999^FDA B C D E F G H I J K L M N O P^FS")
+    yield "code128_invocations", fill("^FO0,0^BY10^BCN,6000,Y,N,N,A^FD>;>8>5>6>7>4>9>:>0>=><>1>2>3123456^FS")
     cjk = "".join(chr(0x4E00 + 7 * i) for i in range(2000))
     yield "cjk_large", "^XA^CI28" + "".join(
         "^FO0,0^AFN,250,250^FD" + cjk[i * 20:i * 20 + 20] + "^FS" for i in range(100)) + "^XZ"

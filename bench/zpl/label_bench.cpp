@@ -1,14 +1,16 @@
-// zpl_interp on one core: how long a label takes, from its first command to its dot image written
-// and closed, and how much of that is the end-of-format command (rasterising, packing, writing,
-// the new render state). The previous image is taken away before each label, so no time is spent
-// waiting for the engine.
+// zpl_interp and jpl_interp on one core: how long a label takes, from its first command to its dot
+// image written and closed, and how much of that is the end-of-format command (rasterising,
+// packing, writing, the new render state). Each dot image is taken away as soon as it is written,
+// as the print engine would (labels of several formats write several), and so is each contrast
+// trigger (~SD, ^MD), so no time is spent waiting for the engine.
 //
-//   zpl_label_bench [iterations] [--file LABEL.zpl] [--max-median-ms N]
+//   zpl_label_bench [iterations] [--file LABEL.zpl|LABEL.jpl] [--max-median-ms N]
 //
-// Without --file a built-in 10-field text label is used. Prints the median, 90th percentile and
+// Without --file a built-in 10-field text label is used; a file ending in ".jpl" is a JPL label. Prints the median, 90th percentile and
 // extremes of the thread's CPU time and of the wall time; with --max-median-ms exits 1 when the
 // CPU-time median of the whole label is above N.
 #include "image_builder.h"
+#include "jpl_state.h"
 #include "zpl_input.h"
 #include "zpl_label.h"
 #include "zpl_lexer.h"
@@ -58,6 +60,28 @@ double wall_ms() {
 
 void feed(const std::string& s) { ring_put(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 
+// Each dot image is moved aside the moment it is written (as the engine takes it); it is read
+// after the label's time has been taken.
+std::string taken_path;
+void take_dot_image(const std::string& path) {
+    if (!taken_path.empty()) std::rename(path.c_str(), taken_path.c_str());
+}
+
+// Rows of the last image taken and how many of its bytes carry ink.
+void read_taken(int& rows, long& ink_bytes) {
+    FILE* f = std::fopen(taken_path.c_str(), "rb");
+    if (!f) return;
+    int w = 0;
+    if (std::fscanf(f, "P4 %d %d", &w, &rows) != 2) rows = 0;
+    std::fgetc(f);
+    std::vector<unsigned char> bytes(1 << 16);
+    ink_bytes = 0;
+    for (size_t n; (n = std::fread(bytes.data(), 1, bytes.size(), f)) > 0;)
+        for (size_t i = 0; i < n; ++i) ink_bytes += bytes[i] != 0;
+    std::fclose(f);
+    std::remove(taken_path.c_str());
+}
+
 struct Figures {
     double median, p90, min, max;
 };
@@ -89,10 +113,11 @@ int main(int argc, char** argv) {
             iterations = std::max(5, std::atoi(argv[i]));
         }
     }
+    bool jpl_label = name.size() > 4 && name.compare(name.size() - 4, 4, ".jpl") == 0;
     // The label up to its end-of-format command, and that command.
-    size_t end = label.rfind("^XZ");
+    size_t end = jpl_label ? label.rfind(std::string("\x1a\x5d\x00", 3)) : label.rfind("^XZ");
     if (end == std::string::npos) {
-        std::fprintf(stderr, "%s: no ^XZ\n", name.c_str());
+        std::fprintf(stderr, "%s: no end of label\n", name.c_str());
         return 2;
     }
     std::string fields = label.substr(0, end), finish = label.substr(end);
@@ -108,43 +133,36 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/zpl_label_bench.XXXXXX";
     if (!mkdtemp(tmpl)) return 2;
     std::string dir = tmpl;
-    zpl_use_folders_under(dir);
+    if (jpl_label) jpl_use_folders_under(dir);
+    else zpl_use_folders_under(dir);
     if (const char* src = std::getenv("PRINTER_SOURCE_DIR")) FONTS_LIST_PATH = std::string(src) + "/rootfs/usr/share/fontslist";
     zpl_stop_when_dry = true;
     zpl_shell = [](const char*) { return 0; };
     contrast_trigger_written = [](const std::string& path) { unlink(path.c_str()); };
+    taken_path = dir + "/taken.pbm";
+    dot_image_written = take_dot_image;
     init_rendering_system();
-    zpl_fresh_state();
+    if (jpl_label) jpl_fresh_state();
+    else zpl_fresh_state();
+    auto run_until_dry = jpl_label ? jpl_run_until_dry : zpl_run_until_dry;
 
     std::vector<double> cpu, wall, xz;
     int rows = 0;
     long ink_bytes = 0;
     for (int i = 0; i < iterations + 3; ++i) {
-        for (const auto& e : fs::directory_iterator(PATH_TO_DOTIMAGE_FILES)) fs::remove(e.path());
         feed(fields);
         double c0 = thread_cpu_ms(), w0 = wall_ms();
-        zpl_run_until_dry();  // fields drawn into the recording
+        run_until_dry();  // fields drawn into the recording
         double c1 = thread_cpu_ms();
         feed(finish);
-        zpl_run_until_dry();  // rasterise, write, close, new render state
+        run_until_dry();  // rasterise, write, close, new render state
         double c2 = thread_cpu_ms(), w2 = wall_ms();
         if (i >= 3) {  // the first labels load the fonts
             cpu.push_back(c2 - c0);
             wall.push_back(w2 - w0);
             xz.push_back(c2 - c1);
         }
-        rows = 0;
-        for (const auto& e : fs::directory_iterator(PATH_TO_DOTIMAGE_FILES)) {
-            FILE* f = std::fopen(e.path().c_str(), "rb");
-            if (f) {
-                int w = 0;
-                if (std::fscanf(f, "P4 %d %d", &w, &rows) != 2) rows = 0;
-                std::fgetc(f);
-                ink_bytes = 0;
-                for (int b; (b = std::fgetc(f)) != EOF;) ink_bytes += b != 0;
-                std::fclose(f);
-            }
-        }
+        read_taken(rows, ink_bytes);
     }
     fs::remove_all(dir);
     release_font_resources();
