@@ -32,6 +32,7 @@ std::unique_ptr<EscposState> make_state(std::shared_ptr<const DotFonts> fonts, i
     st->fonts = std::move(fonts);
     st->dpi = dpi > 0 ? dpi : 203;
     st->env.shell = [](const std::string& line) { return run_shell(line); };
+    st->env.sleep = [](long ms) { sleep_ms(ms); };
     st->env.put_image = hand_over_dot_image;
 
     st->pango_context = pango_font_map_create_context(escpos_font_map(st->dpi));

@@ -6,6 +6,7 @@
 #include "image_builder.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 
 using namespace escpos;
 
@@ -24,7 +25,14 @@ std::shared_ptr<const DotFonts> test_dot_fonts() {
     return fonts;
 }
 
-void EscposTest::SetUp() { fresh(); }
+void EscposTest::SetUp() {
+    home = dir.path + "/home";
+    nv = home + "/nv_graphics/";
+    usr = dir.path + "/usr";
+    tmp = dir.path + "/tmp";
+    for (const std::string& d : {home, usr, tmp}) mkdir(d.c_str(), 0755);
+    fresh();
+}
 
 void EscposTest::fresh() {
     images.clear();
@@ -36,6 +44,23 @@ void EscposTest::fresh() {
         shell_lines.push_back(line);
         return 0;
     };
+    sleeps.clear();
+    st->env.sleep = [this](long ms) {
+        sleeps.push_back(ms);
+        script->advance(ms);
+    };
+    st->env.home = home;
+    st->env.label_config = home + "/label_config.cfg";
+    st->env.label_config_tmp = tmp + "/label_config_tmp.cfg";
+    st->env.nv_graphics = nv;
+    st->env.nv_memory = nv + "nv_user_memory";
+    st->env.send_data = usr + "/send_data";
+    st->env.user_macro = usr + "/user_macro";
+    st->env.graphic_tmp = tmp + "/graphic_tmp";
+    st->env.barcode_svg = tmp + "/barcode.svg";
+    st->env.speedmode_dir = tmp + "/speedmode";
+    st->env.maxspeed_dir = tmp + "/maxspeed";
+    st->env.speed_pause_dir = tmp + "/speed_switch_pause";
     st->env.put_image = [this](cairo_surface_t* a1) {
         CaughtImage c;
         c.image.width = cairo_image_surface_get_width(a1);

@@ -22,14 +22,20 @@ struct CaughtImage {
 
 class EscposTest : public ::testing::Test {
 protected:
+    // Everything the interpreter writes (stored graphics, NV files, macro, speed files, key
+    // files, the symbol SVG) goes below this folder: home/, nv/, usr/, tmp/.
+    TempDir dir;
+    std::string home, nv, usr, tmp;
     InputRing ring{5241, 26214};
     std::unique_ptr<escpos::ScriptedInput> script;
     std::unique_ptr<escpos::EscposState> st;
     std::vector<CaughtImage> images;
     std::vector<std::string> shell_lines;
+    std::vector<long> sleeps;  // macro intervals asked for, ms (simulated time passes)
 
     void SetUp() override;
-    // A fresh interpreter (every setting at its default, continuous paper).
+    // A fresh interpreter (every setting at its default, continuous paper). The files written
+    // by an earlier one stay (a restart).
     void fresh();
     // Delivers a job after `pause_ms` of silence.
     void job(const std::string& bytes, int pause_ms = 0) { script->add(bytes, pause_ms); }
