@@ -6,7 +6,6 @@
 #include "image_builder.h"
 
 #include <glib.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -33,7 +32,6 @@ void EscposTest::SetUp() {
     nv = home + "/nv_graphics/";
     usr = dir.path + "/usr";
     tmp = dir.path + "/tmp";
-    for (const std::string& d : {home, usr, tmp}) mkdir(d.c_str(), 0755);
     fresh();
 }
 
@@ -52,18 +50,7 @@ void EscposTest::fresh() {
         sleeps.push_back(ms);
         script->advance(ms);
     };
-    st->env.home = home;
-    st->env.label_config = home + "/label_config.cfg";
-    st->env.label_config_tmp = tmp + "/label_config_tmp.cfg";
-    st->env.nv_graphics = nv;
-    st->env.nv_memory = nv + "nv_user_memory";
-    st->env.send_data = usr + "/send_data";
-    st->env.user_macro = usr + "/user_macro";
-    st->env.graphic_tmp = tmp + "/graphic_tmp";
-    st->env.barcode_svg = tmp + "/barcode.svg";
-    st->env.speedmode_dir = tmp + "/speedmode";
-    st->env.maxspeed_dir = tmp + "/maxspeed";
-    st->env.speed_pause_dir = tmp + "/speed_switch_pause";
+    point_files_at(st->env, dir.path);
     st->env.put_image = [this](cairo_surface_t* a1) {
         CaughtImage c;
         c.image.width = cairo_image_surface_get_width(a1);
