@@ -12,10 +12,10 @@ namespace escpos {
 
 Handler* CommandTables::table(uint8_t prefix) {
     switch (prefix) {
-    case ESC: return esc;
-    case FS: return fs;
-    case GS: return gs;
-    case US: return us;
+    case ESC: return esc.h;
+    case FS: return fs.h;
+    case GS: return gs.h;
+    case US: return us.h;
     default: return nullptr;
     }
 }

@@ -14,10 +14,17 @@ enum : uint8_t { HT = 0x09, LF = 0x0a, FF = 0x0c, CR = 0x0d, DLE = 0x10, CAN = 0
 
 using Handler = void (*)(EscposState&);
 
+// 256 handlers, one per function byte (indexed by a byte value or a character literal).
+struct HandlerTable {
+    Handler h[256]{};
+    Handler& operator[](int byte) { return h[uint8_t(byte)]; }
+    Handler operator[](int byte) const { return h[uint8_t(byte)]; }
+};
+
 // Handlers by prefix and function byte; "GS (" and "FS (" sequences by the byte after "(".
 struct CommandTables {
-    Handler esc[256]{}, fs[256]{}, gs[256]{}, us[256]{};
-    Handler gs_paren[256]{}, fs_paren[256]{};
+    HandlerTable esc, fs, gs, us;
+    HandlerTable gs_paren, fs_paren;
     Handler* table(uint8_t prefix);
 };
 const CommandTables& command_tables();

@@ -5,7 +5,10 @@
 
 namespace escpos {
 
-int get_datas(EscposState& st) { return st.input.ring ? st.input.ring->get() : -1; }
+int get_datas(EscposState& st) {
+    if (st.replay_pos < st.replay.size()) return uint8_t(st.replay[st.replay_pos++]);
+    return st.input.ring ? st.input.ring->get() : -1;
+}
 
 int get_new_char(EscposState& st) {
     for (;;) {
@@ -46,6 +49,7 @@ int get_one_char(EscposState& st) {
         st.eng = eng;
         st.chn = chn;
     }
+    st.barcode_printed = false;
     return c;
 }
 

@@ -10,7 +10,7 @@
 
 namespace escpos {
 
-// The next byte, or -1 when the ring is empty.
+// The next byte (the bytes of a macro being played come first), or -1 when there is none.
 int get_datas(EscposState& st);
 // The next byte; waits for it without any page logic (image and other raw data).
 int get_new_char(EscposState& st);
@@ -35,6 +35,8 @@ public:
     void add(const std::string& bytes, int pause_ms = 0) { steps_.push_back({bytes, pause_ms}); }
     Input input();
     long elapsed_ms() const { return now_ms_; }
+    // Lets simulated time pass (a sleep of the decoder).
+    void advance(long ms) { now_ms_ += ms; }
     // Simulated time at which each job arrived.
     const std::vector<long>& arrivals() const { return arrivals_; }
     // Called just before a job is put into the ring.

@@ -39,8 +39,10 @@ void* process_data_pthrd(void*) {
     for (;;) escpos_step(*state);
 }
 
+bool speed_watching = false;
+
 void* watch_speed_pthrd(void*) {
-    if (speed_watch.start()) speed_watch.run();
+    if (speed_watching) speed_watch.run();
     return nullptr;
 }
 }  // namespace
@@ -61,6 +63,11 @@ int main() {
     state = make_state(nullptr, dpi);
     EscposState& st = *state;
     st.debug = g_debug_msg == 1;
+    st.env.barcode_svg = or_default(g.PATH_TO_BARCODE_SVG, "/tmp/barcode.svg");
+    // The watch is in place before anything can ask the print engine to pause; without it the
+    // pause file is written and not waited for.
+    speed_watching = speed_watch.start();
+    st.env.speed_watch = speed_watching ? &speed_watch : nullptr;
     load_device_config(st, st.env.home, paper_config);
     check_conti_mode(st);
     load_font_table(g.PATH_TO_FONT_NAMES, g.PATH_TO_FONT_WEB_TABLE);

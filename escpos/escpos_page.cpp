@@ -6,6 +6,7 @@
 #include "settings.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -22,7 +23,8 @@ void release_canvas(EscposState& st) {
     if (st.canvas.surface) cairo_surface_destroy(st.canvas.surface);
     st.canvas.surface = nullptr;
     st.canvas.cr = nullptr;
-    st.canvas.strips.clear();
+    st.canvas.dots.clear();
+    st.canvas.dot_rows = 0;
 }
 
 void new_canvas(EscposState& st) {
@@ -43,6 +45,55 @@ void extend_canvas(EscposState& st, double y) {
     if (st.job.canvas_height < y) st.job.canvas_height = y;
 }
 
+uint8_t bit_reverse(uint8_t b) {
+    static const auto table = [] {
+        std::array<uint8_t, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            int r = 0;
+            for (int bit = 0; bit < 8; ++bit)
+                if (i & (1 << bit)) r |= 0x80 >> bit;
+            t[size_t(i)] = uint8_t(r);
+        }
+        return t;
+    }();
+    return table[b];
+}
+
+void place_dots(EscposState& st, const uint8_t* data, int width, int height, int stride, int x, int y) {
+    if (width <= 0 || height <= 0 || stride <= 0) return;
+    int row_bytes = std::min(stride, (width + 7) / 8);
+    long px = long(x) + st.device.currentLeftMargin;  // paper column of the bitmap's dot 0
+    int first = std::max(0, -y);
+    int last = int(std::min<long>(height, long(PAGE_MAX_ROWS) - y));  // rows [first, last)
+    if (last <= first || px >= PAGE_DOTS || px + width <= 0) return;
+    Canvas& c = st.canvas;
+    if (c.dot_rows < y + last) {
+        c.dot_rows = y + last;
+        c.dots.resize(size_t(c.dot_rows) * PAGE_BYTES, 0);
+    }
+    uint8_t last_mask = width % 8 ? uint8_t((1u << (width % 8)) - 1) : 0xff;
+    for (int r = first; r < last; ++r) {
+        const uint8_t* src = data + size_t(r) * size_t(stride);
+        uint8_t* dst = c.dots.data() + size_t(y + r) * PAGE_BYTES;
+        for (int i = 0; i < row_bytes; ++i) {
+            uint8_t b = src[i];
+            if (i == row_bytes - 1 && row_bytes == (width + 7) / 8) b &= last_mask;
+            if (!b) continue;
+            long dx = px + 8L * i;
+            if (dx >= 0 && dx + 8 <= PAGE_DOTS) {
+                int q = int(dx >> 3), sh = int(dx & 7);
+                dst[q] |= uint8_t(b << sh);
+                if (sh) dst[q + 1] |= uint8_t(b >> (8 - sh));
+                continue;
+            }
+            for (int bit = 0; bit < 8; ++bit) {
+                long d = dx + bit;
+                if ((b & (1u << bit)) && d >= 0 && d < PAGE_DOTS) dst[d >> 3] |= uint8_t(1u << (d & 7));
+            }
+        }
+    }
+}
+
 void paint_bitmap(EscposState& st, const uint8_t* data, int width, int height, int stride, double x, double y,
                   double sx, double sy, double degrees) {
     if (!st.canvas.cr || width <= 0 || height <= 0) return;
@@ -50,19 +101,7 @@ void paint_bitmap(EscposState& st, const uint8_t* data, int width, int height, i
     ++st.bitmap_paints;
     if (sx == 1 && sy == 1 && degrees == 0 && x == std::floor(x) && y == std::floor(y) && std::fabs(x) < 1e6 &&
         std::fabs(y) < 1e6) {
-        DotStrip strip;
-        strip.x = int(x);
-        strip.y = int(y);
-        strip.width = width;
-        strip.height = height;
-        strip.stride = row_bytes;
-        strip.bits.resize(size_t(row_bytes) * size_t(height));
-        for (int r = 0; r < height; ++r)
-            std::memcpy(strip.bits.data() + size_t(r) * size_t(row_bytes), data + size_t(r) * size_t(stride),
-                        size_t(row_bytes));
-        if (width % 8)
-            for (int r = 0; r < height; ++r) strip.bits[size_t(r) * size_t(row_bytes) + size_t(width / 8)] &= uint8_t((1u << (width % 8)) - 1);
-        st.canvas.strips.push_back(std::move(strip));
+        place_dots(st, data, width, height, stride, int(x), int(y));
         return;
     }
     // Scaled or rotated: through cairo. The recording keeps the surface: it gets its own copy.
@@ -92,35 +131,17 @@ void paint_bitmap(EscposState& st, const uint8_t* data, int width, int height, i
 }
 
 namespace {
-// ORs the dot strips that reach rows [top, top + rows) into an A1 image, shifted by x_offset.
-void or_strips(const std::vector<DotStrip>& strips, cairo_surface_t* image, int top, int x_offset) {
+// ORs the placed dots of paper rows [top, top + rows of the image) into an A1 image.
+void or_dots(const Canvas& c, cairo_surface_t* image, int top) {
     cairo_surface_flush(image);
     uint8_t* data = cairo_image_surface_get_data(image);
     int stride = cairo_image_surface_get_stride(image);
-    int width = cairo_image_surface_get_width(image);
-    int rows = cairo_image_surface_get_height(image);
-    for (const DotStrip& s : strips) {
-        int first = std::max(s.y, top), last = std::min(s.y + s.height, top + rows);
-        for (int y = first; y < last; ++y) {
-            const uint8_t* src = s.bits.data() + size_t(y - s.y) * size_t(s.stride);
-            uint8_t* dst = data + size_t(y - top) * size_t(stride);
-            for (int i = 0; i < s.stride; ++i) {
-                uint8_t b = src[i];
-                if (!b) continue;
-                int x = s.x + x_offset + 8 * i;
-                if (x >= 0 && x + 8 <= width) {
-                    int q = x >> 3, r = x & 7;
-                    dst[q] |= uint8_t(b << r);
-                    if (r) dst[q + 1] |= uint8_t(b >> (8 - r));
-                    continue;
-                }
-                for (int bit = 0; bit < 8; ++bit) {
-                    if (!(b & (1u << bit))) continue;
-                    int dx = x + bit;
-                    if (dx >= 0 && dx < width) dst[dx >> 3] |= uint8_t(1u << (dx & 7));
-                }
-            }
-        }
+    int bytes = std::min(stride, PAGE_BYTES);
+    int last = std::min(c.dot_rows, top + cairo_image_surface_get_height(image));
+    for (int y = std::max(top, 0); y < last; ++y) {
+        const uint8_t* src = c.dots.data() + size_t(y) * PAGE_BYTES;
+        uint8_t* dst = data + size_t(y - top) * size_t(stride);
+        for (int i = 0; i < bytes; ++i) dst[i] |= src[i];
     }
     cairo_surface_mark_dirty(image);
 }
@@ -165,7 +186,7 @@ void render_page(EscposState& st) {
         cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
         cairo_paint(cr);
         cairo_destroy(cr);
-        or_strips(st.canvas.strips, image, top, st.device.currentLeftMargin);
+        or_dots(st.canvas, image, top);
         cairo_surface_flush(image);
         if (st.env.put_image) st.env.put_image(image);
         ++st.images_written;

@@ -17,6 +17,14 @@ void extend_canvas(EscposState& st, double y);
 // A print position limited to the page: never above the top, never below PAGE_MAX_ROWS.
 double clamp_page_y(double y);
 
+// The byte with its bits in the other order (the host's leftmost-dot-first bytes into the canvas'
+// leftmost-dot-in-bit-0 order and back).
+uint8_t bit_reverse(uint8_t b);
+
+// Places a 1-bit bitmap (leftmost dot in bit 0 of each byte, rows `stride` bytes apart) as it is
+// with its top-left dot at (x, y): dots off the paper are dropped.
+void place_dots(EscposState& st, const uint8_t* data, int width, int height, int stride, int x, int y);
+
 // Paints a 1-bit bitmap (leftmost dot in bit 0 of each byte, rows `stride` bytes apart) at
 // (x, y), scaled by (sx, sy) and rotated by `degrees` about (x, y).
 void paint_bitmap(EscposState& st, const uint8_t* data, int width, int height, int stride, double x, double y,

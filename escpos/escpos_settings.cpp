@@ -199,8 +199,18 @@ void init_horizontal_table(EscposState& st) {
 
 void init_job_recorder(EscposState& st) { st.job = JobRecorder{}; }
 
+void init_bar_properties(EscposState& st) {
+    st.bar = ONEDIM_BAR_PROPERTIES{};
+    st.pdf417 = PDF417_PROPERTIES{};
+    st.qr = QRCODE_PROPERTIES{};
+    st.maxi = MAXICODE_PROPERTIES{};
+}
+
+void init_image_properties(EscposState& st) { st.image = IMAGE_PROPERTIES{}; }
+
 void init_all_buffers(EscposState& st) {
     for (auto& u : st.user_chars) u = USER_CHAR{};
+
     st.char_buf = 0;
     std::memset(st.character_buf, 0, sizeof st.character_buf);
 }
@@ -209,6 +219,8 @@ void init_all_properties(EscposState& st) {
     init_page_properties(st);
     init_line_properties(st);
     init_char_properties(st);
+    init_bar_properties(st);
+    init_image_properties(st);
 }
 
 }  // namespace escpos

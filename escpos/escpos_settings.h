@@ -33,7 +33,10 @@ void init_char_properties(EscposState& st);
 void init_horizontal_table(EscposState& st);
 void init_job_recorder(EscposState& st);
 void init_all_buffers(EscposState& st);
-// Page, line and character resets, in this order.
+// Barcode and 2-D symbol settings and their data.
+void init_bar_properties(EscposState& st);
+void init_image_properties(EscposState& st);
+// Page, line, character, barcode and image resets, in this order.
 void init_all_properties(EscposState& st);
 
 // The English settings of a font selection: font A (0), font B (1) or the configured custom

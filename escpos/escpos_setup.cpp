@@ -3,6 +3,8 @@
 #include "escpos_page.h"
 #include "run.h"
 
+#include <sys/stat.h>
+
 #include <mutex>
 
 namespace escpos {
@@ -27,11 +29,30 @@ void release_escpos_fonts() {
     font_map = nullptr;
 }
 
+void point_files_at(Environment& env, const std::string& folder) {
+    const std::string home = folder + "/home", usr = folder + "/usr", tmp = folder + "/tmp";
+    for (const std::string& d : {folder, home, usr, tmp}) mkdir(d.c_str(), 0755);
+    env.home = home;
+    env.emu_config = home + "/escpos_emu.cfg";
+    env.label_config = home + "/label_config.cfg";
+    env.label_config_tmp = tmp + "/label_config_tmp.cfg";
+    env.nv_graphics = home + "/nv_graphics/";
+    env.nv_memory = home + "/nv_graphics/nv_user_memory";
+    env.send_data = usr + "/send_data";
+    env.user_macro = usr + "/user_macro";
+    env.graphic_tmp = tmp + "/graphic_tmp";
+    env.barcode_svg = tmp + "/barcode.svg";
+    env.speedmode_dir = tmp + "/speedmode";
+    env.maxspeed_dir = tmp + "/maxspeed";
+    env.speed_pause_dir = tmp + "/speed_switch_pause";
+}
+
 std::unique_ptr<EscposState> make_state(std::shared_ptr<const DotFonts> fonts, int dpi) {
     auto st = std::make_unique<EscposState>();
     st->fonts = std::move(fonts);
     st->dpi = dpi > 0 ? dpi : 203;
     st->env.shell = [](const std::string& line) { return run_shell(line); };
+    st->env.sleep = [](long ms) { sleep_ms(ms); };
     st->env.put_image = hand_over_dot_image;
 
     st->pango_context = pango_font_map_create_context(escpos_font_map(st->dpi));

@@ -4,6 +4,7 @@
 #include "escpos_state.h"
 
 #include <memory>
+#include <string>
 
 namespace escpos {
 
@@ -12,6 +13,10 @@ namespace escpos {
 // hook running fixed command lines, dot images handed to the print engine. The caller sets
 // the input and anything else, then calls start_decoding().
 std::unique_ptr<EscposState> make_state(std::shared_ptr<const DotFonts> fonts, int dpi = 203);
+
+// Points every file and folder the interpreter reads or writes below `folder` (home/, usr/, tmp/,
+// home/nv_graphics/), creating them: for tools, tests, fuzzing and benchmarks off the device.
+void point_files_at(Environment& env, const std::string& folder);
 
 // The process-wide pango font map at the head's resolution (made on first use).
 PangoFontMap* escpos_font_map(int dpi);

@@ -20,6 +20,10 @@
 class InputRing;
 
 namespace escpos {
+class SpeedPauseWatch;
+}
+
+namespace escpos {
 
 inline constexpr int PAGE_DOTS = 1728;        // the page is laid out 1728 dots wide
 inline constexpr int PAGE_BYTES = 216;
@@ -32,6 +36,13 @@ inline constexpr int USER_CHAR_BYTES = 36;    // 12 columns of 24 dots
 inline constexpr int IMAGE_MAX_ROWS = 6496;   // rows of one dot image the print engine takes
 // The print position of one page never passes this (eight dot images, 256 inches).
 inline constexpr int PAGE_MAX_ROWS = 8 * IMAGE_MAX_ROWS;
+inline constexpr int BITIMAGE_MAX_DOTS = 1624;      // widest column bit image (ESC *)
+inline constexpr long OUTPUT_IMAGE_BYTES = 906598;  // largest stored image printed (rows x padded row)
+inline constexpr int SYMBOL_DATA_BYTES = 1024;      // barcode and 2-D symbol data kept
+inline constexpr int MACRO_BYTES = 2048;            // macro buffer, its closing zero included
+inline constexpr int NV_MEMORY_BYTES = 1024;        // NV user memory
+inline constexpr int NV_MEMORY_CHUNK = 80;          // bytes one FS g command moves
+inline constexpr int DOTLINE_BYTES = 72;            // one US DLE / US DC3 dot line (576 dots)
 
 enum : uint8_t { ENG_CHAR = 0, CHN_CHAR = 1 };
 enum : int { ENG_FONT_A = 0, ENG_FONT_B = 1, ENG_FONT_CUSTOM = 2 };
@@ -153,18 +164,70 @@ struct USER_CHAR {
     uint8_t data[USER_CHAR_BYTES]{};
 };
 
-// Dots of a 1-bit bitmap placed on the page as they are (dot glyph lines): ORed into the dot
-// image when the page is rasterised, without going through cairo.
-struct DotStrip {
-    int x = 0, y = 0, width = 0, height = 0, stride = 0;
-    std::vector<uint8_t> bits;  // leftmost dot in bit 0 of each byte
-};
-
-// The page canvas: an unbounded recording of the page in dot coordinates, and the dot strips.
+// The page canvas: an unbounded recording of the page in dot coordinates (outline text, lines,
+// scaled bitmaps), and the dots placed as they are (dot glyph lines, images, symbols): one layer
+// of paper rows, PAGE_BYTES each with the leftmost dot in bit 0, the device's left margin already
+// applied, grown only as far down as something was placed (at most PAGE_MAX_ROWS rows, so that
+// however many bitmaps a page gets it never holds more than 11 MB). The layer is ORed into the
+// dot image when the page is rasterised.
 struct Canvas {
     cairo_surface_t* surface = nullptr;
     cairo_t* cr = nullptr;
-    std::vector<DotStrip> strips;
+    std::vector<uint8_t> dots;
+    int dot_rows = 0;
+};
+
+// Column bit image (ESC *): the last one converted.
+struct IMAGE_PROPERTIES {
+    int real_dot_height = 0, real_dot_width = 0;
+    int save_dot_width = 0;  // width rounded up to whole 32-dot words
+};
+
+// Raster image (GS v 0) and stored graphics (GS ( L): the last one received or stored.
+struct USER_DEFINE_IMAGE {
+    int save_dot_width = 0, real_dot_width = 0;
+    uint32_t real_dot_high = 0;
+    int vert_dpi = 0, hori_dpi = 0;  // recorded, never used for scaling
+    bool double_width = false, double_height = false;  // GS ( L 'p' bx, by = 2: recorded only
+};
+
+// Barcodes (GS k) and their human-readable line; the symbologies are the encoder's numbers.
+struct ONEDIM_BAR_PROPERTIES {
+    int symbology = 8;  // the previous barcode's (GS k 7 uses it)
+    int height = 162;   // dots
+    int whitespace_width = 1;
+    double scale = 3.0;  // module width, dots
+    int hri_pos = 0;     // 0 none, 1 above, 2 below, 3 both
+    int hri_font = 0;    // 0 font A, 1 font B
+    std::string pdata;   // the data, then the encoder's text (at most SYMBOL_DATA_BYTES)
+};
+
+struct PDF417_PROPERTIES {
+    int symbology = 55;  // 55 standard, 56 truncated
+    int columns_number = 7, rows_number = 15;
+    double module_width = 3.0;  // dots
+    int row_height = 3;         // in module widths
+    int security_level = 1;
+    double security_ratio = 1.0;  // stored only
+    std::string pdata;
+};
+
+struct QRCODE_PROPERTIES {
+    int symbology = 58;  // 58 QR Code, 97 Micro QR
+    int module_size = 3;
+    int security_level = 1;  // 1 L, 2 M, 3 Q, 4 H
+    std::string pdata;
+};
+
+struct MAXICODE_PROPERTIES {
+    int symbology = 57;
+    int mode = 2;
+    std::string pdata;
+};
+
+struct MACRO_INFO {
+    int execute_times = 0;
+    int interval_times = 0;  // ms
 };
 
 // Where the interpreter's bytes come from. `wait` blocks until the ring holds a byte and says
@@ -184,6 +247,19 @@ struct Environment {
     std::string label_config = "/home/label_config.cfg";
     std::string label_config_tmp = "/tmp/label_config_tmp.cfg";
     std::string engine_cmd = "/root/engine_cmd";
+    std::string nv_graphics = "/home/nv_graphics/";  // NV graphics: file name = the two key codes
+    std::string nv_memory = "/home/nv_graphics/nv_user_memory";  // the 1024 bytes of FS g
+    std::string send_data = "/usr/send_data";
+    std::string user_macro = "/usr/user_macro";
+    std::string graphic_tmp = "/tmp/graphic_tmp";  // the graphics print buffer
+    std::string barcode_svg = "/tmp/barcode.svg";   // PATH_TO_BARCODE_SVG
+    std::string speedmode_dir = "/tmp/speedmode";
+    std::string maxspeed_dir = "/tmp/maxspeed";
+    std::string speed_pause_dir = "/tmp/speed_switch_pause";
+    // The watcher of the speed-pause folder (none: the pause file is written and not waited for).
+    SpeedPauseWatch* speed_watch = nullptr;
+    // Sleeps between macro repetitions.
+    std::function<void(long ms)> sleep;
     // Runs a fixed command line of the system (engine_cmd); tests record them instead.
     std::function<int(const std::string& line)> shell;
     // Takes one finished dot image (an A1 surface PAGE_DOTS wide, at most IMAGE_MAX_ROWS high).
@@ -210,11 +286,23 @@ struct EscposState {
     HORIZONTAL_TABLE tabs;
     JobRecorder job;
     std::array<USER_CHAR, USER_CHAR_LAST - USER_CHAR_FIRST + 1> user_chars;
+    IMAGE_PROPERTIES image;
+    USER_DEFINE_IMAGE user_image;
+    ONEDIM_BAR_PROPERTIES bar;
+    PDF417_PROPERTIES pdf417;
+    QRCODE_PROPERTIES qr;
+    MAXICODE_PROPERTIES maxi;
+    MACRO_INFO macro;
+    int user_density = 0, user_speed = 0;  // GS ( E user settings: stored, nothing uses them
 
     // decoder
     uint8_t datastatus = 0;
     uint8_t character_buf[COLLECT_BYTES]{};
     int char_buf = 0;  // bytes in character_buf
+    // Bytes decoded before the ring's (a macro being played).
+    std::string replay;
+    size_t replay_pos = 0;
+    bool barcode_printed = false;  // a symbol was placed since the last command byte
 
     // streaming on continuous paper
     int data_delay = 200;  // ms
@@ -232,6 +320,7 @@ struct EscposState {
     int images_written = 0;
     int bitmap_paints = 0;  // bitmaps painted onto the canvas
     int pages_ended = 0;
+    int symbols_placed = 0;  // barcodes and 2-D symbols drawn
 
     EscposState() = default;
     ~EscposState();

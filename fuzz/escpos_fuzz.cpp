@@ -1,12 +1,15 @@
 // escpos_interp's command stream: one input is one job, decoded with a fresh interpreter until
 // it is used up; the input then stays quiet (the idle page end), and every dot image is caught
 // in memory. Odd inputs also run on mark paper, in UTF-8 mode or as a converted UCS-2 job.
+// Whatever a job stores (graphics, NV files, the macro, the symbol SVG, key files) goes into the
+// process's fuzz folder, emptied before each input.
 #include "dot_font_layout.h"
 #include "escpos_decoder.h"
 #include "escpos_input.h"
 #include "escpos_intake.h"
 #include "escpos_settings.h"
 #include "escpos_setup.h"
+#include "fuzz_support.h"
 #include "input_ring.h"
 
 #include <cstdint>
@@ -21,15 +24,14 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 namespace {
 std::shared_ptr<const DotFonts> fonts;
-std::string emu_config, label_tmp;
+std::string emu_config, files;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The generated font files of the fuzz tree (fuzz/run builds them with the target).
     std::string dir = ESCPOS_DOT_FONT_DIR;
     fonts = load_dot_fonts(dir + "/QXCHFontv200.bin", dir + "/TD24CG2.0.bin");
-    // The decoder writes no file: the label length file it would read is never there.
-    label_tmp = "/nonexistent/escpos_fuzz/label_config_tmp.cfg";
+    files = fuzz_dir("escpos");
     if (const char* src = std::getenv("PRINTER_SOURCE_DIR")) emu_config = std::string(src) + "/rootfs/home/escpos_emu.cfg";
     return 0;
 }
@@ -44,7 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScriptedInput script(ring);
     auto st = make_state(fonts);
     st->env.shell = [](const std::string&) { return 0; };
-    st->env.label_config_tmp = label_tmp;
+    st->env.sleep = [&script](long ms) { script.advance(ms); };
+    fuzz_empty_dir(files);
+    point_files_at(st->env, files);
     long rows = 0;
     st->env.put_image = [&](cairo_surface_t* a1) { rows += cairo_image_surface_get_height(a1); };
     if (!emu_config.empty()) load_emu_config(*st, emu_config);

@@ -47,35 +47,48 @@ bool digits_between_guards(int symbology) {
     }
 }
 
-int encode_symbol(int symbology, double height, double scale, const char* data, int length,
-                  unsigned char show_text, int option_1, const std::string& primary = "", int option_2 = 0,
-                  int option_3 = 0, int input_mode = 0) {
-    if (!data || length <= 0 || !std::isfinite(scale) || scale <= 0 || !std::isfinite(height)) return ZINT_ERROR_INVALID_DATA;
+// One symbol into the SVG file at `path`: Zint's height and scale as Zint counts them; option_1
+// -1, option_2, option_3 and input_mode 0 leave the encoder's defaults.
+int encode_to(const std::string& path, int symbology, double zint_height, double zint_scale, const char* data,
+              int length, bool show_text, int option_1, int option_2, int option_3, int input_mode,
+              const std::string& primary, std::string* text, std::string* error) {
+    if (!data || length <= 0 || !std::isfinite(zint_scale) || zint_scale <= 0 || !std::isfinite(zint_height))
+        return ZINT_ERROR_INVALID_DATA;
     zint_symbol* symbol = ZBarcode_Create();
     if (!symbol) return ZINT_ERROR_MEMORY;
-    std::snprintf(symbol->outfile, sizeof symbol->outfile, "%.255s", PATH_TO_BARCODE_SVG.c_str());
+    std::snprintf(symbol->outfile, sizeof symbol->outfile, "%.255s", path.c_str());
     symbol->symbology = symbology;
-    symbol->scale = float(scale / 2);
-    symbol->height = float(std::max(0.0, height) / 2);
+    symbol->scale = float(zint_scale);
+    symbol->height = float(std::max(0.0, zint_height));
     symbol->output_options = 0;
     symbol->whitespace_width = 0;
     symbol->border_width = 0;
     symbol->show_hrt = show_text ? 1 : 0;
-    if (option_1 > 0) symbol->option_1 = option_1;
-    if (option_2 > 0) symbol->option_2 = option_2;
+    if (option_1 != -1) symbol->option_1 = option_1;
+    if (option_2 != 0) symbol->option_2 = option_2;
     if (option_3 > 0) symbol->option_3 = option_3;
     symbol->input_mode = input_mode;
     std::snprintf(symbol->primary, sizeof symbol->primary, "%s", primary.c_str());
-    text_in_slots = digits_between_guards(symbology);
-    fit_width_dots = 0;
     std::snprintf(symbol->fgcolour, sizeof symbol->fgcolour, "000000");
     std::snprintf(symbol->bgcolour, sizeof symbol->bgcolour, "ffffff00");  // transparent
     int rc = ZBarcode_Encode_and_Print(symbol, reinterpret_cast<const unsigned char*>(data), length, 0);
     // Warnings (below ZINT_ERROR) still produce the symbol.
     if (rc < ZINT_ERROR) rc = 0;
     if (rc != 0) dbg("zint %d: %s\n", rc, symbol->errtxt);
+    if (text) *text = reinterpret_cast<const char*>(symbol->text);
+    if (error) *error = symbol->errtxt;
     ZBarcode_Delete(symbol);
     return rc;
+}
+
+int encode_symbol(int symbology, double height, double scale, const char* data, int length,
+                  unsigned char show_text, int option_1, const std::string& primary = "", int option_2 = 0,
+                  int option_3 = 0, int input_mode = 0) {
+    text_in_slots = digits_between_guards(symbology);
+    fit_width_dots = 0;
+    return encode_to(PATH_TO_BARCODE_SVG, symbology, height / 2, scale / 2, data, length, show_text != 0,
+                     option_1 > 0 ? option_1 : -1, option_2 > 0 ? option_2 : 0, option_3, input_mode, primary,
+                     nullptr, nullptr);
 }
 }  // namespace
 
@@ -442,4 +455,82 @@ double height_scaler(int height, double scale_constant) {
         return factors[j] * height;
     }
     return -1;
+}
+
+int encode_symbol_file(const SymbolSpec& spec, const std::string& svg_path, const char* data, int length,
+                       std::string* text, std::string* error) {
+    if (text) text->clear();
+    if (error) error->clear();
+    if (spec.module_dots < 1) return ZINT_ERROR_INVALID_OPTION;
+    // Zint draws 2 units a module at scale 1 and its height in modules.
+    return encode_to(svg_path, spec.symbology, spec.height, spec.module_dots / 2.0, data, length, spec.show_text,
+                     spec.option_1, spec.option_2, 0, 0, spec.primary, text, error);
+}
+
+bool rasterise_symbol_file(const std::string& svg_path, double dpi, double fit_width, int max_cols, int max_rows,
+                           SymbolDots& out) {
+    out = SymbolDots{};
+    GError* error = nullptr;
+    RsvgHandle* handle = rsvg_handle_new_from_file(svg_path.c_str(), &error);
+    if (!handle) {
+        std::fprintf(stderr, "FAIL: %s\n", error ? error->message : "no picture");
+        if (error) g_error_free(error);
+        return false;
+    }
+    rsvg_handle_set_dpi(handle, dpi > 0 ? dpi : 203);
+    double w = 0, h = 0;
+    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &h) || !std::isfinite(w) || !std::isfinite(h) ||
+        !(w > 0) || !(h > 0)) {
+        std::fprintf(stderr, "FAIL: %s: the picture has no size\n", svg_path.c_str());
+        g_object_unref(handle);
+        return false;
+    }
+    double s = fit_width > 0 && std::isfinite(fit_width) ? fit_width / w : 1.0;
+    double dw = std::ceil(w * s - 1e-6), dh = std::ceil(h * s - 1e-6);
+    const double limit = 1 << 24;
+    out.width = int(std::min(dw, limit));
+    out.height = int(std::min(dh, limit));
+    out.cols = std::max(0, std::min(out.width, max_cols));
+    out.rows = std::max(0, std::min(out.height, max_rows));
+    if (out.cols == 0 || out.rows == 0) {
+        g_object_unref(handle);
+        return true;
+    }
+    cairo_surface_t* a8 = cairo_image_surface_create(CAIRO_FORMAT_A8, out.cols, out.rows);
+    bool ok = cairo_surface_status(a8) == CAIRO_STATUS_SUCCESS;
+    if (ok) {
+        cairo_t* cr = cairo_create(a8);
+        cairo_scale(cr, s, s);
+        RsvgRectangle viewport{0, 0, w, h};
+        if (!rsvg_handle_render_document(handle, cr, &viewport, &error)) {
+            std::fprintf(stderr, "FAIL: %s\n", error ? error->message : "cannot draw the picture");
+            if (error) g_error_free(error);
+            ok = false;
+        }
+        cairo_destroy(cr);
+    } else {
+        std::fprintf(stderr, "FAIL: %s: no room for %d x %d dots\n", svg_path.c_str(), out.cols, out.rows);
+    }
+    if (ok) {
+        cairo_surface_flush(a8);
+        const uint8_t* src = cairo_image_surface_get_data(a8);
+        int src_stride = cairo_image_surface_get_stride(a8);
+        out.stride = (out.cols + 7) / 8;
+        out.bits.assign(size_t(out.stride) * size_t(out.rows), 0);
+        for (int y = 0; y < out.rows; ++y) {
+            const uint8_t* row = src + size_t(y) * size_t(src_stride);
+            uint8_t* dst = out.bits.data() + size_t(y) * size_t(out.stride);
+            for (int x = 0; x < out.cols; ++x)
+                if (row[x] >= 128) dst[x >> 3] |= uint8_t(1u << (x & 7));
+        }
+    }
+    cairo_surface_destroy(a8);
+    g_object_unref(handle);
+    if (!ok) {
+        int width = out.width, height = out.height;
+        out = SymbolDots{};
+        out.width = width;
+        out.height = height;
+    }
+    return ok;
 }

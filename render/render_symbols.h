@@ -8,7 +8,9 @@
 // render_and_place_barcode, then release_barcode.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 extern std::string PATH_TO_BARCODE_SVG;  // scratch SVG file (at most 255 bytes of it are used)
 extern double globalBarcodeWidthScaling;  // stretch along the modules of the next placement
@@ -74,3 +76,38 @@ void reset_symbol_state();
 // Height factor of stacked symbols for a height 10, 20, .. 200 and a scale constant 5.89, 8.5,
 // 11.4 or 13.2; -1 for values outside the table.
 double height_scaler(int height, double scale_constant);
+
+// ---- Symbols an interpreter places on a page of its own ---------------------------------------
+// The same encoder and SVG path, with the sizes given directly: one module is `module_dots` dots,
+// `height` is in modules as the encoder counts them (the bars of a linear symbol, the whole of a
+// stacked one; 0 or less: the encoder's own height), and the encoder's text line is drawn only
+// when asked for.
+struct SymbolSpec {
+    int symbology = 0;
+    int module_dots = 1;
+    double height = 0;
+    bool show_text = false;
+    int option_1 = -1;  // -1: the encoder's default
+    int option_2 = 0;   // 0: the encoder's default
+    std::string primary;  // MaxiCode modes 2 and 3
+};
+// Encodes `data` into the SVG file `svg_path` (transparent background). Returns 0 (warnings
+// included) or the encoder's error code; `text` gets the encoder's human-readable text (the data
+// with its check digits), `error` its message.
+int encode_symbol_file(const SymbolSpec& spec, const std::string& svg_path, const char* data, int length,
+                       std::string* text = nullptr, std::string* error = nullptr);
+
+// A symbol as dots: rows `stride` bytes apart, the dot at x in bit x % 8 of byte x / 8 (leftmost
+// dot in bit 0), set = ink.
+struct SymbolDots {
+    int width = 0, height = 0;  // the whole symbol, dots
+    int cols = 0, rows = 0;     // the part rasterised (at most the limits asked for)
+    int stride = 0;
+    std::vector<uint8_t> bits;
+};
+// Reads an SVG file written by encode_symbol_file at `dpi` and rasterises it: as written, or scaled
+// evenly to `fit_width` dots when that is above 0. Only the top-left max_cols x max_rows dots are
+// rasterised (the sizes are those of the whole symbol). A file librsvg cannot read is reported on
+// standard error ("FAIL: ...") and gives false.
+bool rasterise_symbol_file(const std::string& svg_path, double dpi, double fit_width, int max_cols, int max_rows,
+                           SymbolDots& out);

@@ -11,6 +11,8 @@
 #include "input_ring.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -40,6 +42,18 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> rows;
     int height = 0, images = 0;
     st->env.shell = [](const std::string&) { return 0; };
+    st->env.sleep = [&script](long ms) { script.advance(ms); };
+    // Whatever the job stores (graphics, NV files, the macro, the symbol SVG) stays in a folder of
+    // this run.
+    std::string pattern = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/escpos_render.XXXXXX";
+    std::vector<char> scratch(pattern.begin(), pattern.end());
+    scratch.push_back('\0');
+    if (!mkdtemp(scratch.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string dir = scratch.data();
+    point_files_at(st->env, dir);
     st->env.put_image = [&](cairo_surface_t* a1) {
         std::vector<uint8_t> r = a1_rows_msb_first(a1, PAGE_BYTES);
         rows.insert(rows.end(), r.begin(), r.end());
@@ -63,5 +77,6 @@ int main(int argc, char** argv) {
     std::printf("%d rows in %d images\n", height, images);
     st.reset();
     release_escpos_fonts();
+    std::filesystem::remove_all(dir);
     return 0;
 }
