@@ -16,9 +16,6 @@
 #include <memory>
 #include <string>
 
-// fontconfig keeps (and, parsing its configuration, leaks) memory for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 std::string images, triggers, formats, logos, font_map;
 }  // namespace

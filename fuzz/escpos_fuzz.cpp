@@ -19,9 +19,6 @@
 
 using namespace escpos;
 
-// fontconfig keeps (and, parsing its configuration, leaks) memory for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 std::shared_ptr<const DotFonts> fonts;
 std::string emu_config, files;

@@ -16,9 +16,6 @@
 #include <string>
 #include <thread>
 
-// fontconfig keeps (and, parsing its configuration, leaks) memory for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 std::string images, triggers, logos, source;
 QuorvelState configured;  // the settings files read once; every input starts from a copy

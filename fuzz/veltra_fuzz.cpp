@@ -15,9 +15,6 @@
 #include <cstdio>
 #include <string>
 
-// fontconfig keeps (and, parsing its configuration, leaks) memory for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 std::string root, images, triggers, job;
 
