@@ -1,7 +1,7 @@
 // host_link's readers: the emulation switch at the start of a job and the job files a burst of
 // host data becomes, driven through the USB reader's read_while_data with reads taken from the
 // input. The job files are made below the fuzz root and checked after every burst: every byte the
-// host sent is in them, in order, and the switch happened exactly when the list says it should.
+// reader took as print data is in them, in order, and the switch happened exactly when the list says it should.
 //
 // Input: one setup byte (bits 0-1: the running emulation, bit 2: packet mode instead of plain
 // mode, bit 3: reprint copies), then reads: a length byte L (0: the host pauses, the read finds
@@ -35,8 +35,8 @@ const char* const EMULATIONS[] = {"ZPL", "PDF", "ESCPOS", "VELTRA"};
 // The reads of the current input.
 const uint8_t* in_data = nullptr;
 size_t in_size = 0, in_pos = 0;
-std::string delivered;    // every byte handed to the reader in this burst, in order
-std::string first_read;   // the burst's first read that found data
+std::string delivered;    // every byte the reader stored in this burst, in order
+std::string first_read;   // the burst's first stored read
 std::string last_switch;  // the emulation started by the last switch
 
 ssize_t read_from_input(int, void* buf, size_t n) {
@@ -45,9 +45,14 @@ ssize_t read_from_input(int, void* buf, size_t n) {
     len = std::min({len, n, in_size - in_pos});
     std::memcpy(buf, in_data + in_pos, len);
     in_pos += len;
-    if (delivered.empty()) first_read.assign(reinterpret_cast<const char*>(buf), len);
-    delivered.append(reinterpret_cast<const char*>(buf), len);
     return ssize_t(len);
+}
+
+// What the reader stored: the reads it took as print data (plain reads, or the payloads of
+// complete packages); mode switches, sequence queries, status and clear requests are not data.
+void stored(const uint8_t* data, size_t len) {
+    if (delivered.empty()) first_read.assign(reinterpret_cast<const char*>(data), len);
+    delivered.append(reinterpret_cast<const char*>(data), len);
 }
 
 std::string read_file(const fs::path& p) {
@@ -98,6 +103,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     emulation_switch_pause_ms = 0;
     usb_whole_job_retry_ms = 0;
     usb_read = read_from_input;
+    usb_stored_hook = stored;
     posted_shell_hook = [](const char*) {};
     return 0;
 }
@@ -122,12 +128,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string before = current_emulation();
         bool streaming_before = data_continually != 0;
         read_while_data(reader);
-        if (reader.job.is_open()) fail("a job file is still open after the burst");
-        std::string stored = take_job_files();
-        if (stored != delivered) fail("the job files do not hold the bytes the host sent");
-        // The switch: only plain mode, at the start of a job, a first read of ESC ESC and an index
-        // of the list naming another emulation. (Every read is data today; once the recognisers
-        // take control messages, only the reads they pass count as delivered.)
+        // The host pauses between bursts: a job a control message left open ends.
+        usb_reader_quiet(reader);
+        std::string in_files = take_job_files();
+        if (in_files != delivered) fail("the job files do not hold the bytes the host sent");
+        // The switch: only plain mode, at the start of a job, a first stored read of ESC ESC and an
+        // index of the list naming another emulation.
         std::string expected;
         EmulationName name;
         if (driver_print_flag == 1 && first_read.size() >= 3 && first_read[0] == 0x1B && first_read[1] == 0x1B &&

@@ -18,6 +18,7 @@
 
 ssize_t (*usb_read)(int fd, void* buf, size_t n) = ::read;
 long usb_whole_job_retry_ms = 10;
+void (*usb_stored_hook)(const uint8_t* data, size_t len) = nullptr;
 
 namespace {
 // Writes an answer to the gadget. The host side drains it; a full gadget is waited for a while.
@@ -62,6 +63,12 @@ void trace_read(ssize_t n, const uint8_t* buf) {
 
 }  // namespace
 
+void usb_reader_quiet(UsbReader& r) {
+    if (r.job.is_open()) close_job_file(r.job);
+    r.closed_by_size = false;
+    r.link.reset_package();
+}
+
 void read_while_data(UsbReader& r) {
     uint8_t buf[USB_READ_SIZE];
     bool retried = false;
@@ -85,9 +92,7 @@ void read_while_data(UsbReader& r) {
                 sleep_ms(usb_whole_job_retry_ms);
                 continue;
             }
-            if (r.job.is_open()) close_job_file(r.job);
-            r.closed_by_size = false;
-            r.link.reset_package();
+            usb_reader_quiet(r);
             return;
         }
         retried = false;
@@ -103,16 +108,16 @@ void read_while_data(UsbReader& r) {
             continue;
         }
 
-        size_t written;
+        const uint8_t* stored = buf;
+        size_t written = static_cast<size_t>(n);
         if (verdict == ReadVerdict::package_complete) {
+            stored = r.link.payload();
             written = r.link.payload_length();
-            std::fwrite(r.link.payload(), 1, written, r.job.fp);
-            r.link.reset_package();
-        } else {
-            written = static_cast<size_t>(n);
-            std::fwrite(buf, 1, written, r.job.fp);
         }
+        std::fwrite(stored, 1, written, r.job.fp);
         std::fflush(r.job.fp);
+        if (usb_stored_hook) usb_stored_hook(stored, written);
+        if (verdict == ReadVerdict::package_complete) r.link.reset_package();
 
         if (r.job.streaming) {
             r.job.count += written;
@@ -146,6 +151,12 @@ void* read_USB_pthrd(void*) {
         int rc = poll(p, answer_route ? 2 : 1, USB_POLL_MS);
         if (rc < 0) {
             if (errno != EINTR) std::perror("poll");
+            continue;
+        }
+        if (rc == 0 && r.job.is_open()) {
+            // A control message in the middle of a job ended the last burst: the host has been
+            // quiet since, so the job ends here instead of waiting for the next job's data.
+            usb_reader_quiet(r);
             continue;
         }
         if (p[0].revents & POLLIN) {

@@ -26,7 +26,12 @@ struct UsbReader {
 // that finds nothing (after one more read usb_whole_job_retry_ms later for a whole-job emulation),
 // and after a control message.
 void read_while_data(UsbReader& r);
+// The host went quiet: the open job file (one a control message left open in the middle of a job)
+// is closed and the next data start a new job.
+void usb_reader_quiet(UsbReader& r);
 // How the reader reads (read(2); the fuzz target reads from its input) and how long a whole-job
 // emulation waits before its last look (10 ms).
 extern ssize_t (*usb_read)(int fd, void* buf, size_t n);
 extern long usb_whole_job_retry_ms;
+// Sees every piece of host data stored in a job file, in order (nullptr: nobody looks).
+extern void (*usb_stored_hook)(const uint8_t* data, size_t len);

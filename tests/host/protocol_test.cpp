@@ -5,13 +5,17 @@
 #include "host_state.h"
 #include "host_test_support.h"
 #include "recognisers.h"
+#include "shell_runner.h"
 #include "status.h"
+#include "usb_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -437,4 +441,49 @@ TEST_F(Protocol, AbortHandlerResetsTheSlaveOnceAndMarksStartAndEnd) {
     handler.join();
     abort_command_pause_ms = 80;
     abort_delay_ms = ABORT_DELAY_MS;
+}
+
+namespace {
+// The reads the USB reader gets in the next test, one entry a read; an empty read when they run out.
+std::vector<Bytes> usb_reads;
+ssize_t next_usb_read(int, void* buf, size_t n) {
+    if (usb_reads.empty()) return 0;
+    Bytes r = usb_reads.front();
+    usb_reads.erase(usb_reads.begin());
+    size_t len = std::min(n, r.size());
+    std::memcpy(buf, r.data(), len);
+    return ssize_t(len);
+}
+}  // namespace
+
+// A control message right behind a job's data ends the burst with the job file still open (the
+// job may go on). Once the host is quiet the job ends: its file is closed and the next data are a
+// job of their own.
+TEST_F(Protocol, AJobFollowedByAControlMessageEndsWhenTheHostIsQuiet) {
+    set_emulation("ZPL");  // streaming: job files go to the engine intake as they close
+    auto saved_read = usb_read;
+    usb_read = next_usb_read;
+    posted_shell_hook = [](const char*) {};
+    auto files = [&] {
+        std::vector<std::string> texts;
+        for (const auto& e : fs::directory_iterator(host_paths.engine_intake)) texts.push_back(file_text(e.path()));
+        std::sort(texts.begin(), texts.end());
+        return texts;
+    };
+
+    UsbReader r;
+    usb_reads = {bytes("^XA^FDone^FS^XZ"), PLAIN_ON};
+    read_while_data(r);
+    EXPECT_TRUE(r.job.is_open());
+    usb_reader_quiet(r);
+    EXPECT_FALSE(r.job.is_open());
+    EXPECT_EQ(files(), std::vector<std::string>{"^XA^FDone^FS^XZ"});
+
+    usb_reads = {bytes("^XA^FDtwo^FS^XZ")};
+    read_while_data(r);
+    EXPECT_FALSE(r.job.is_open());
+    EXPECT_EQ(files(), (std::vector<std::string>{"^XA^FDone^FS^XZ", "^XA^FDtwo^FS^XZ"}));
+
+    usb_read = saved_read;
+    posted_shell_hook = nullptr;
 }
