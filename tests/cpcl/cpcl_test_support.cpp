@@ -204,20 +204,6 @@ void write_grey_map(const DotImage& img, const std::string& path, int x0, int y0
     }
 }
 
-std::string run_program(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    gchar* out = nullptr;
-    gint status = 0;
-    g_spawn_sync(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                 nullptr, &out, nullptr, &status, nullptr);
-    std::string text = out ? out : "";
-    g_free(out);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
 InkBox grown(const InkBox& box, int margin) {
     InkBox b = box;
     b.left -= margin;
@@ -243,12 +229,12 @@ std::string zbar(const DotImage& img, const std::string& folder, const InkBox* a
     std::vector<std::string> args{"zbarimg", "-q", "--raw"};
     if (!option.empty()) args.push_back(option);
     args.push_back(area_map(img, folder, area, "zbar.pgm", area ? 20 : 0));
-    return run_program(args);
+    return program_output(args);
 }
 
 std::string zxing(const DotImage& img, const std::string& folder, const std::string& format, const InkBox* area) {
     std::string out =
-        run_program({"ZXingReader", "-format", format, area_map(img, folder, area, "zxing.pgm", area ? 20 : 0)});
+        program_output({"ZXingReader", "-format", format, area_map(img, folder, area, "zxing.pgm", area ? 20 : 0)});
     size_t at = out.find("Text:");
     if (at == std::string::npos) return "";
     // The text may hold line ends of its own: it ends with the quote before the bytes line.
@@ -267,7 +253,7 @@ std::string ocr_line(const DotImage& img, const std::string& folder, const InkBo
         args.push_back("-c");
         args.push_back("tessedit_char_whitelist=" + letters);
     }
-    return run_program(args);
+    return program_output(args);
 }
 
 std::vector<int> runs(const DotImage& img, int y, int x0, int x1, bool black) {
@@ -314,5 +300,5 @@ std::string ocr_turned(const DotImage& img, const std::string& folder, const Ink
         }
     }
     out.close();
-    return run_program({"tesseract", path, "stdout", "--psm", "7"});
+    return program_output({"tesseract", path, "stdout", "--psm", "7"});
 }

@@ -71,7 +71,6 @@ std::string one_label(const std::vector<std::string>& lines, int height = 400);
 // `scale` times over, as a grey map file.
 void write_grey_map(const DotImage& img, const std::string& path, int x0, int y0, int x1, int y1, int scale = 1,
                     int border = 0);
-std::string run_program(std::vector<std::string> args);
 // What zbarimg reads in the image (or the area): the data of each symbol, one a line.
 std::string zbar(const DotImage& img, const std::string& folder, const InkBox* area = nullptr,
                  const std::string& option = "");

@@ -100,20 +100,6 @@ std::string bytes(std::initializer_list<int> b) {
     return s;
 }
 
-std::string run_program(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    gchar* out = nullptr;
-    gint status = 0;
-    g_spawn_sync(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                 nullptr, &out, nullptr, &status, nullptr);
-    std::string text = out ? out : "";
-    g_free(out);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
 void write_grey_map(const DotImage& img, const InkBox& box, int border, int scale, const std::string& path) {
     int w = (box.width() + 2 * border) * scale, h = (box.height() + 2 * border) * scale;
     std::ofstream out(path, std::ios::binary);
@@ -129,7 +115,7 @@ void write_grey_map(const DotImage& img, const InkBox& box, int border, int scal
 std::string zbar_read(const DotImage& img, const InkBox& box, const std::string& folder, int scale) {
     std::string path = folder + "/zbar.pgm";
     write_grey_map(img, box, 40, scale, path);
-    return run_program({"zbarimg", "-q", "--raw", path});
+    return program_output({"zbarimg", "-q", "--raw", path});
 }
 
 std::string zxing_read(const DotImage& img, const InkBox& box, const std::string& folder, const std::string& format,
@@ -139,7 +125,7 @@ std::string zxing_read(const DotImage& img, const InkBox& box, const std::string
     std::vector<std::string> args{"ZXingReader", "-format", format};
     if (pure) args.push_back("-ispure");
     args.push_back(path);
-    std::string out = run_program(args);
+    std::string out = program_output(args);
     size_t at = out.find("Text:");
     if (at == std::string::npos) return "";
     size_t q1 = out.find('"', at), q2 = out.rfind('"');
@@ -170,7 +156,7 @@ std::string ocr_line(const DotImage& img, const InkBox& box, const std::string& 
     for (int scale : {2, 3, 4}) {
         write_grey_map(line, line.ink(), 20, scale, path);
         std::string text =
-            run_program({"tesseract", path, "stdout", "--psm", "7", "-c", "tessedit_char_whitelist=" + letters});
+            program_output({"tesseract", path, "stdout", "--psm", "7", "-c", "tessedit_char_whitelist=" + letters});
         text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }), text.end());
         readings += "|" + text;
     }

@@ -59,7 +59,6 @@ std::string bytes(std::initializer_list<int> b);
 
 // Decoding symbols from the paper: the box (grown by a white border of `border` dots, each dot
 // `scale` times over) is written as a grey map and read by the decoder.
-std::string run_program(std::vector<std::string> args);
 void write_grey_map(const DotImage& img, const InkBox& box, int border, int scale, const std::string& path);
 // zbarimg's text ("" when it finds nothing).
 std::string zbar_read(const DotImage& img, const InkBox& box, const std::string& folder, int scale = 1);

@@ -123,20 +123,6 @@ double darkness_of_png(const std::string& path) {
     return 1 - sum / (255.0 * w * h);
 }
 
-std::string program_output(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    gchar* out = nullptr;
-    gint status = 0;
-    g_spawn_sync(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                 nullptr, &out, nullptr, &status, nullptr);
-    std::string text = out ? out : "";
-    g_free(out);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
 std::string read_text(const DotImage& img, const std::string& folder, int top, int bottom) {
     if (bottom < 0) bottom = img.height - 1;
     std::string path = folder + "/text.pgm";

@@ -36,7 +36,6 @@ std::string file_bytes(const std::string& path);
 double ink_share(const std::vector<DotImage>& pages);
 // 1 - mean grey / 255 of a PNG (grey put on white where it is transparent), read with cairo.
 double darkness_of_png(const std::string& path);
-std::string program_output(std::vector<std::string> args);
 // What tesseract reads in the image (rows top..bottom), blanks and line ends removed.
 std::string read_text(const DotImage& img, const std::string& folder, int top = 0, int bottom = -1);
 

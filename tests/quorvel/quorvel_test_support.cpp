@@ -107,20 +107,6 @@ void write_grey_map(const DotImage& img, const std::string& path, int top, int b
     }
 }
 
-std::string program_output(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    gchar* out = nullptr;
-    gint status = 0;
-    g_spawn_sync(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                 nullptr, &out, nullptr, &status, nullptr);
-    std::string text = out ? out : "";
-    g_free(out);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
 std::string decode_barcodes(const DotImage& img, const std::string& folder) {
     std::string path = folder + "/symbols.pgm";
     write_grey_map(img, path);

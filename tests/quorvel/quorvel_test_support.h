@@ -32,8 +32,6 @@ std::string compressed_block(const std::vector<std::vector<uint8_t>>& rows, int 
 // The image as a grey map (optionally a part of its rows), enlarged `scale` times, with a white border.
 void write_grey_map(const DotImage& img, const std::string& path, int top = 0, int bottom = -1, int scale = 1,
                     int border = 20);
-// Standard output of a program run with the arguments (no shell), without trailing line ends.
-std::string program_output(std::vector<std::string> args);
 // What zbarimg decodes in the image: "TYPE:data" lines.
 std::string decode_barcodes(const DotImage& img, const std::string& folder);
 // What tesseract reads in rows top..bottom of the image, blanks and line ends removed.

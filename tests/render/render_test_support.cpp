@@ -4,6 +4,8 @@
 
 #include "image_builder.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -88,6 +90,20 @@ std::string read_text_file(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::string program_output(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    gchar* out = nullptr;
+    gint status = 0;
+    g_spawn_sync(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
+                 nullptr, &out, nullptr, &status, nullptr);
+    std::string text = out ? out : "";
+    g_free(out);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
 }
 
 void write_text_file(const std::string& path, const std::string& text) {

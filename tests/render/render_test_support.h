@@ -40,6 +40,9 @@ struct DotImage {
 bool read_dot_image_file(const std::string& path, DotImage& image);
 std::string read_text_file(const std::string& path);
 void write_text_file(const std::string& path, const std::string& text);
+// Runs a program (found on PATH, arguments as given, never through a shell) and returns its
+// standard output without the final line ends; its error output is dropped.
+std::string program_output(std::vector<std::string> args);
 // Dot images in a folder, sorted by name.
 std::vector<std::string> dot_images_in(const std::string& folder);
 bool file_exists(const std::string& path);

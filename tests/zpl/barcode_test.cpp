@@ -30,21 +30,6 @@ void write_grey_map(const DotImage& img, const std::string& path, const std::vec
     }
 }
 
-// Runs a program; its standard output without the final line ends.
-std::string run_program(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    gchar* out = nullptr;
-    gint status = 0;
-    g_spawn_sync(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                 nullptr, &out, nullptr, &status, nullptr);
-    std::string text = out ? out : "";
-    g_free(out);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
 // Runs a decoder over the image (a grey map: both decoders read it).
 std::string decode_with(const std::vector<std::string>& argv_prefix, const DotImage& img,
                         const std::string& folder) {
@@ -54,7 +39,7 @@ std::string decode_with(const std::vector<std::string>& argv_prefix, const DotIm
     write_grey_map(img, path, xs, 0, img.height - 1);
     std::vector<std::string> args = argv_prefix;
     args.push_back(path);
-    return run_program(args);
+    return program_output(args);
 }
 
 // The texts tesseract reads in one line of the box, enlarged four times, taken as a line and as a
@@ -76,7 +61,7 @@ std::string read_line(const DotImage& img, const InkBox& box, const std::string&
     std::string texts;
     for (const char* mode : {"7", "8"}) {
         std::string text =
-            run_program({"tesseract", path, "stdout", "--psm", mode, "-c", "tessedit_char_whitelist=" + letters});
+            program_output({"tesseract", path, "stdout", "--psm", mode, "-c", "tessedit_char_whitelist=" + letters});
         text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }), text.end());
         texts += "|" + text;
     }

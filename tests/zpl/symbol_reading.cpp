@@ -7,19 +7,6 @@
 #include <sstream>
 
 namespace {
-std::string run_program(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    gchar* out = nullptr;
-    gint status = 0;
-    g_spawn_sync(nullptr, argv.data(), nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                 nullptr, &out, nullptr, &status, nullptr);
-    std::string text = out ? out : "";
-    g_free(out);
-    return text;
-}
-
 std::string write_map(const DotImage& img, const std::string& folder, InkBox box, int scale, int border) {
     if (box.empty) box = InkBox{false, 0, 0, img.width - 1, img.height - 1};
     std::string path = folder + "/symbols.pgm";
@@ -49,7 +36,7 @@ InkBox grown(const DotImage& img, InkBox box, int by) {
 
 std::vector<ReadSymbol> read_symbols(const DotImage& img, const std::string& folder, InkBox box, int scale) {
     std::string path = write_map(img, folder, box, scale, 20);
-    std::string out = run_program({"/usr/bin/python3", std::string(PRINTER_SOURCE_DIR) + "/tests/zpl/read_symbols.py", path});
+    std::string out = program_output({"/usr/bin/python3", std::string(PRINTER_SOURCE_DIR) + "/tests/zpl/read_symbols.py", path});
     std::vector<ReadSymbol> found;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
@@ -70,7 +57,7 @@ std::vector<std::string> texts_of(const std::vector<ReadSymbol>& symbols, const 
 
 std::string zbar_read(const DotImage& img, const std::string& folder, InkBox box) {
     std::string path = write_map(img, folder, box, 1, 20);
-    return run_program({"zbarimg", "-q", "--raw", path});
+    return program_output({"zbarimg", "-q", "--raw", path});
 }
 
 std::string ocr(const DotImage& img, const std::string& folder, InkBox box, const std::string& letters) {
@@ -80,7 +67,7 @@ std::string ocr(const DotImage& img, const std::string& folder, InkBox box, cons
         args.push_back("-c");
         args.push_back("tessedit_char_whitelist=" + letters);
     }
-    std::string text = run_program(args);
+    std::string text = program_output(args);
     text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }), text.end());
     return text;
 }
