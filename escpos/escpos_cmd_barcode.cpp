@@ -47,10 +47,10 @@ void select_hri_font(EscposState& st) {
 // Encodes the data into the SVG file and rasterises it (the part that can reach the paper from
 // the fill position and print position). False when the encoder refuses the data or the picture
 // cannot be read: nothing is drawn then.
-bool encode_and_rasterise(EscposState& st, const SymbolSpec& spec, const std::string& data, double fit_width,
+bool encode_and_rasterise(EscposState& st, const SymbolLayout& layout, const std::string& data, double fit_width,
                           SymbolDots& dots, std::string* text) {
     std::string error;
-    int rc = encode_symbol_file(spec, st.env.barcode_svg, data.data(), int(data.size()), text, &error);
+    int rc = encode_symbol_file(layout, st.env.barcode_svg, data.data(), int(data.size()), text, &error);
     bool ok = rc == 0;
     if (!ok) {
         dbg("%s\n", error.c_str());
@@ -101,13 +101,13 @@ void print_linear(EscposState& st, int symbology, const std::string& data) {
     int scale = std::max(1, int(st.bar.scale));
     // Interleaved 2 of 5 is drawn narrower, on whole dots.
     int module = symbology == BARCODE_ITF14 ? std::max(1, int(std::lround(0.7 * st.bar.scale))) : scale;
-    SymbolSpec spec;
-    spec.symbology = symbology;
-    spec.module_dots = module;
-    spec.height = double(st.bar.height) / module;
+    SymbolLayout layout;
+    layout.symbology = symbology;
+    layout.module_dots = module;
+    layout.height = double(st.bar.height) / module;
     SymbolDots dots;
     std::string text;
-    if (!encode_and_rasterise(st, spec, st.bar.pdata, 0, dots, &text)) return;
+    if (!encode_and_rasterise(st, layout, st.bar.pdata, 0, dots, &text)) return;
     st.bar.pdata = text.substr(0, SYMBOL_DATA_BYTES);
     if (st.bar.hri_pos == 1 || st.bar.hri_pos == 3) show_hri(st, dots.width, st.bar.pdata);
     place_symbol(st, dots);
@@ -232,9 +232,9 @@ std::string symbol_text(const EscposState& st, const std::string& data) {
     return utf8;
 }
 
-void print_2d(EscposState& st, const SymbolSpec& spec, const std::string& data, double fit_width = 0) {
+void print_2d(EscposState& st, const SymbolLayout& layout, const std::string& data, double fit_width = 0) {
     SymbolDots dots;
-    if (encode_and_rasterise(st, spec, symbol_text(st, data), fit_width, dots, nullptr)) place_symbol(st, dots);
+    if (encode_and_rasterise(st, layout, symbol_text(st, data), fit_width, dots, nullptr)) place_symbol(st, dots);
 }
 
 void pdf417_function(EscposState& st, int fn, long l, const uint8_t* p) {
@@ -258,13 +258,13 @@ void pdf417_function(EscposState& st, int fn, long l, const uint8_t* p) {
     case 70: if (n == 0 || n == 1) s.symbology = n == 0 ? BARCODE_PDF417 : BARCODE_PDF417COMP; break;
     case 81:
         if (n == '0') {
-            SymbolSpec spec;
-            spec.symbology = s.symbology;
-            spec.module_dots = std::max(1, int(s.module_width));
-            spec.height = double(s.row_height) * s.rows_number;
-            spec.option_1 = s.security_level;
-            spec.option_2 = s.columns_number;
-            print_2d(st, spec, s.pdata);
+            SymbolLayout layout;
+            layout.symbology = s.symbology;
+            layout.module_dots = std::max(1, int(s.module_width));
+            layout.height = double(s.row_height) * s.rows_number;
+            layout.option_1 = s.security_level;
+            layout.option_2 = s.columns_number;
+            print_2d(st, layout, s.pdata);
         }
         break;
     case 82: dbg("Tranmits the size information for the PDF417\r"); break;
@@ -285,11 +285,11 @@ void qr_function(EscposState& st, int fn, long l, const uint8_t* p) {
     case 69: if (n >= '0' && n <= '4') s.security_level = n - '0' + 1; break;
     case 81:
         if (n == '0') {
-            SymbolSpec spec;
-            spec.symbology = s.symbology;
-            spec.module_dots = s.module_size;
-            spec.option_1 = s.security_level;
-            print_2d(st, spec, s.pdata);
+            SymbolLayout layout;
+            layout.symbology = s.symbology;
+            layout.module_dots = s.module_size;
+            layout.option_1 = s.security_level;
+            print_2d(st, layout, s.pdata);
         }
         break;
     case 82: dbg("Tranmits the size information for the QR Code\r"); break;
@@ -305,11 +305,11 @@ void maxicode_function(EscposState& st, int fn, long l, const uint8_t* p) {
     case 65: s.mode = n >= '0' && n <= '9' ? n - '0' : n; break;
     case 81:
         if (n == '0') {
-            SymbolSpec spec;
-            spec.symbology = s.symbology;
-            spec.module_dots = 2;  // the encoder's own size, scaled to the symbol's printed width
-            spec.option_1 = s.mode + 2;
-            print_2d(st, spec, s.pdata, MAXICODE_WIDTH_INCHES * st.dpi);
+            SymbolLayout layout;
+            layout.symbology = s.symbology;
+            layout.module_dots = 2;  // the encoder's own size, scaled to the symbol's printed width
+            layout.option_1 = s.mode + 2;
+            print_2d(st, layout, s.pdata, MAXICODE_WIDTH_INCHES * st.dpi);
         }
         break;
     case 82: dbg("Tranmits the size information for the MaxiCode\r"); break;

@@ -457,14 +457,14 @@ double height_scaler(int height, double scale_constant) {
     return -1;
 }
 
-int encode_symbol_file(const SymbolSpec& spec, const std::string& svg_path, const char* data, int length,
+int encode_symbol_file(const SymbolLayout& layout, const std::string& svg_path, const char* data, int length,
                        std::string* text, std::string* error) {
     if (text) text->clear();
     if (error) error->clear();
-    if (spec.module_dots < 1) return ZINT_ERROR_INVALID_OPTION;
+    if (layout.module_dots < 1) return ZINT_ERROR_INVALID_OPTION;
     // Zint draws 2 units a module at scale 1 and its height in modules.
-    return encode_to(svg_path, spec.symbology, spec.height, spec.module_dots / 2.0, data, length, spec.show_text,
-                     spec.option_1, spec.option_2, 0, 0, spec.primary, text, error);
+    return encode_to(svg_path, layout.symbology, layout.height, layout.module_dots / 2.0, data, length, layout.show_text,
+                     layout.option_1, layout.option_2, 0, 0, layout.primary, text, error);
 }
 
 bool rasterise_symbol_file(const std::string& svg_path, double dpi, double fit_width, int max_cols, int max_rows,

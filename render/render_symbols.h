@@ -82,7 +82,7 @@ double height_scaler(int height, double scale_constant);
 // `height` is in modules as the encoder counts them (the bars of a linear symbol, the whole of a
 // stacked one; 0 or less: the encoder's own height), and the encoder's text line is drawn only
 // when asked for.
-struct SymbolSpec {
+struct SymbolLayout {
     int symbology = 0;
     int module_dots = 1;
     double height = 0;
@@ -94,7 +94,7 @@ struct SymbolSpec {
 // Encodes `data` into the SVG file `svg_path` (transparent background). Returns 0 (warnings
 // included) or the encoder's error code; `text` gets the encoder's human-readable text (the data
 // with its check digits), `error` its message.
-int encode_symbol_file(const SymbolSpec& spec, const std::string& svg_path, const char* data, int length,
+int encode_symbol_file(const SymbolLayout& layout, const std::string& svg_path, const char* data, int length,
                        std::string* text = nullptr, std::string* error = nullptr);
 
 // A symbol as dots: rows `stride` bytes apart, the dot at x in bit x % 8 of byte x / 8 (leftmost
