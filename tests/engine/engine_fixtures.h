@@ -6,6 +6,7 @@
 #include "profile_file.h"
 #include "profiler.h"
 
+#include <filesystem>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -24,7 +25,10 @@ struct TempDir {
         char tmpl[] = "/tmp/engine_test.XXXXXX";
         path = mkdtemp(tmpl);
     }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
 };
 
 // A profiler loaded with the device image's print head constants and the nominal burn table

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,7 +19,10 @@ struct TempDir {
         char tmpl[] = "/tmp/file_watch_test.XXXXXX";
         path = mkdtemp(tmpl);
     }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
 };
 void touch(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "w");

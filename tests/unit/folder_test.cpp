@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -21,7 +22,10 @@ struct Folder {
         char tmpl[] = "/tmp/folder_test.XXXXXX";
         path = mkdtemp(tmpl);
     }
-    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~Folder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
     std::string at(const std::string& name) const { return path + "/" + name; }
     void file(const std::string& name) const {
         int fd = open(at(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -21,7 +22,10 @@ struct Folder {
         char tmpl[] = "/tmp/intake_test.XXXXXX";
         path = mkdtemp(tmpl);
     }
-    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~Folder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
     std::string write(const std::string& name, const std::string& text, time_t mtime = 0) const {
         std::string p = path + "/" + name;
         int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
